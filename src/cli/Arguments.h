@@ -1,0 +1,40 @@
+// Reading the command line into the run settings.
+#pragma once
+
+#include <cstdint>
+
+#include "cli/RunSettings.h"
+
+namespace wf {
+
+enum class ArgumentsOutcome {
+  Run,            // all arguments read; the run may begin
+  HelpRequested,  // "/?" or "-?": usage screen, exit 1
+  InvalidSwitch,  // an unknown argument: message, exit 87
+};
+
+struct ArgumentsResult {
+  ArgumentsOutcome outcome = ArgumentsOutcome::Run;
+  bool listMode = false;  // a computer argument was given
+  const char16_t* invalidArgument = nullptr;
+};
+
+// Examines argv[1..argc-1] in order; the first test that matches an
+// argument decides, and a switch given twice keeps its last value.
+ArgumentsResult ReadArguments(int argc, const char16_t* const* argv, RunSettings& settings);
+
+// True for an argument that names a computer: two backslashes and at least
+// one more character.
+bool IsComputerArgument(const char16_t* argument);
+
+// The minimum age from the text after "/MIN:": at most five characters read
+// as a base-10 number; values below 1 mean not given.
+int32_t ParseMinimumAge(const char16_t* value);
+
+// Reads text as a C library base-10 conversion does: leading white space, an
+// optional sign, then digits up to the first other character; no digits
+// give 0. The unsigned form gives 4294967295 beyond 32 bits.
+int64_t ParseDecimalSigned(const char16_t* text);
+uint32_t ParseDecimalUnsigned(const char16_t* text);
+
+}  // namespace wf

@@ -1,0 +1,27 @@
+#include "engine/TargetPaths.h"
+
+#include "platform/Text.h"
+
+namespace wf {
+
+void ToTargetPath(char16_t* path, const char16_t* computerName) {
+  PathText work;
+  size_t length = work.Assign(path);
+  while (length > 0 && work.chars[length - 1] == u'\\') work.chars[--length] = 0;
+  work.Append(u"\\");
+
+  if (computerName == nullptr || computerName[0] == 0) {
+    CopyText(path, kPathChars, work.Data());
+    return;
+  }
+  // The second character (the drive's colon) becomes the share's "$".
+  if (work.chars[0] != 0 && work.chars[1] != 0) work.chars[1] = u'$';
+  PathText target;
+  target.Assign(u"\\\\");
+  CopyText(target.chars + 2, kPathChars - 2, computerName, 257);
+  target.Append(u"\\");
+  target.Append(work.Data());
+  CopyText(path, kPathChars, target.Data());
+}
+
+}  // namespace wf

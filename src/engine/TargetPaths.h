@@ -1,0 +1,29 @@
+// Build number, target paths and free space of a target computer.
+#pragma once
+
+#include <cstdint>
+
+#include "cli/RunSettings.h"
+#include "platform/Platform.h"
+
+namespace wf {
+
+inline constexpr char16_t kCurrentVersionKey[] = u"Software\\Microsoft\\Windows NT\\CurrentVersion";
+
+// The target's build: by version query for the local computer (null or
+// empty name), from the remote registry otherwise. *build is 0 unless the
+// call succeeds. Returns 0 or a system error number.
+int32_t GetOSBuildNumber(Platform& platform, const RunSettings& settings,
+                         const char16_t* computerName, uint32_t* build);
+
+// Rewrites a local path of the target (a buffer of 261 characters) into the
+// form the command opens it by: ending in exactly one backslash, and for a
+// remote computer through its administrative share (\\NAME\X$\...).
+void ToTargetPath(char16_t* path, const char16_t* computerName);
+
+// Free space of the volume holding path in whole megabytes (0 on failure).
+// Returns true when the query succeeded.
+bool GetFreeSpaceMB(Platform& platform, const RunSettings& settings, const char16_t* path,
+                    int64_t* megabytes);
+
+}  // namespace wf
