@@ -1,56 +1,11 @@
 // Process entry of the native wrenfold: the command over the simulated
-// Windows computers. WRENFOLD_SIMULATION names a scenario file to stage;
-// without it the running computer is a bare PC01 (build 7601) whose
-// registry has no ProfileList. WRENFOLD_SIMULATION_STATE names a file that
-// receives the simulation's state after the run.
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
-
+// Windows computers.
 #include "cli/RunControl.h"
-#include "platform/sim/SimLoad.h"
-#include "platform/sim/SimPlatform.h"
-
-namespace {
-
-// Exit status when the scenario cannot be staged (sysexits' EX_CONFIG).
-constexpr int kScenarioError = 78;
-
-}  // namespace
+#include "platform/sim/SimProcess.h"
 
 int main(int argc, char** argv) {
-  wf::sim::SimPlatform platform;
-  platform.UseProcessStandardOutput();
-
-  const char* scenario = std::getenv("WRENFOLD_SIMULATION");
-  if (scenario != nullptr && *scenario != 0) {
-    const std::string problem = wf::sim::LoadScenarioFile(scenario, platform);
-    if (!problem.empty()) {
-      std::fprintf(stderr, "wrenfold: scenario %s: %s\n", scenario, problem.c_str());
-      return kScenarioError;
-    }
-  }
-
-  std::vector<std::u16string> arguments;
-  for (int i = 0; i < argc; ++i) arguments.push_back(wf::sim::FromUtf8(argv[i]));
-  std::vector<const char16_t*> argv16;
-  for (const std::u16string& argument : arguments) argv16.push_back(argument.c_str());
-  argv16.push_back(nullptr);
-
-  int32_t exitCode = 0;
-  try {
-    exitCode = wf::WrenfoldMain(platform, argc, argv16.data());
-  } catch (const wf::sim::SimFault& fault) {
-    // No guard took the fault: Windows would end the process with its code.
-    std::fprintf(stderr, "wrenfold: unhandled exception 0x%08X\n", fault.Code());
-    exitCode = static_cast<int32_t>(fault.Code());
-  }
-
-  const char* statePath = std::getenv("WRENFOLD_SIMULATION_STATE");
-  if (statePath != nullptr && *statePath != 0 &&
-      !wf::sim::WriteStateFile(statePath, platform, exitCode)) {
-    std::fprintf(stderr, "wrenfold: cannot write the state file %s\n", statePath);
-  }
-  return exitCode;
+  return wf::sim::RunSimulatedProcess(
+      argc, argv, [](wf::Platform& platform, int count, const char16_t* const* arguments) {
+        return wf::WrenfoldMain(platform, count, arguments);
+      });
 }
