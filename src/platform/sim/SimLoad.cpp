@@ -619,8 +619,8 @@ void LoadMessages(SimPlatform& platform, const Json& messages) {
 
 void Load(const Json& scenario, SimPlatform& platform) {
   CheckKeys(scenario, "scenario",
-            {"description", "runners", "arguments", "console", "local", "remotes", "clock",
-             "faults", "messages", "expect"});
+            {"description", "runners", "program", "arguments", "console", "local", "remotes",
+             "clock", "faults", "messages", "expect"});
   if (scenario.contains("clock")) {
     const Json& clock = scenario["clock"];
     CheckKeys(clock, "clock", {"now", "biasMinutes"});

@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""Checks of the scenario runner's own logic (run by ctest as scenario.bench)."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import run_scenario as bench  # noqa: E402
+
+NOW = bench.parse_iso_time("2026-12-01T12:00:00Z")
+DAY = 86400 * bench.TICKS_PER_SECOND
+
+
+class OutputMatching(unittest.TestCase):
+    def test_placeholders_match_the_name_and_any_number(self):
+        expected = b"\r\n[Summary for {COMPUTERNAME}]\r\nFree={MB} MB\r\nAfter={MB} MB\r\n"
+        actual = b"\r\n[Summary for VM]\r\nFree=10240 MB\r\nAfter=7 MB\r\n"
+        self.assertIsNone(bench.compare_output(expected, actual, "VM"))
+
+    def test_a_placeholder_does_not_match_what_it_stands_for_loosely(self):
+        self.assertIsNotNone(bench.compare_output(b"{COMPUTERNAME}]", b"PC01]", "VM"))
+        self.assertIsNotNone(bench.compare_output(b"Free={MB} MB", b"Free= MB", "VM"))
+        self.assertIsNotNone(bench.compare_output(b"Free={MB} MB", b"Free=-5 MB", "VM"))
+
+    def test_the_report_points_at_the_first_differing_byte(self):
+        report = bench.compare_output(b"a\r\nMinimum Age=30 days\r\n",
+                                      b"a\r\nMinimum Age=31 days\r\n", "")
+        self.assertIn("byte 16 (line 2, column 14)", report)
+        self.assertIn("same:     b'a\\r\\nMinimum Age=3'", report)
+        self.assertIn("expected: b'0 days\\r\\n'", report)
+        self.assertIn("actual:   b'1 days\\r\\n'", report)
+
+    def test_missing_and_extra_bytes_are_differences(self):
+        self.assertIn("expected: b'\\r\\n'", bench.compare_output(b"done\r\n", b"done", ""))
+        self.assertIn("actual:   b'\\r\\n'", bench.compare_output(b"done", b"done\r\n", ""))
+        # A bare line feed where the command must write CR LF.
+        self.assertIsNotNone(bench.compare_output(b"a\r\nb", b"a\nb", ""))
+
+
+class ScenarioTimes(unittest.TestCase):
+    def test_relative_times_count_from_now(self):
+        self.assertEqual(bench.parse_scenario_time("-40d", NOW), NOW - 40 * DAY)
+        self.assertEqual(bench.parse_scenario_time("-30d2h", NOW), NOW - 30 * DAY - DAY // 12)
+        self.assertEqual(bench.parse_scenario_time("-23h59m", NOW), NOW - DAY + DAY // 1440)
+        self.assertEqual(bench.parse_scenario_time("+1h", NOW), NOW + DAY // 24)
+
+    def test_iso_times_are_utc_with_an_optional_fraction(self):
+        self.assertEqual(bench.parse_scenario_time("2026-12-01T12:00:00Z", 0), NOW)
+        self.assertEqual(bench.parse_iso_time("1601-01-01T00:00:00.0000001Z"), 1)
+
+    def test_malformed_times_are_refused(self):
+        for text in ["-40", "40d", "-d", "-4x", "2026-12-01 12:00:00", "2026-12-01T12:00:00"]:
+            with self.assertRaises(bench.ScenarioError, msg=text):
+                bench.parse_scenario_time(text, NOW)
+
+
+class RegistryValues(unittest.TestCase):
+    def test_values_are_staged_byte_for_byte(self):
+        cases = [
+            ("C:\\U", 1, "C:\\U\0".encode("utf-16-le")),
+            ({"type": "REG_EXPAND_SZ", "text": "%A%"}, 2, "%A%\0".encode("utf-16-le")),
+            ({"type": "REG_SZ", "text": "ab", "terminated": False}, 1, b"a\0b\0"),
+            ({"type": "REG_SZ", "hex": ""}, 1, b""),
+            ({"type": "REG_MULTI_SZ", "texts": ["a", "b"]}, 7, b"a\0\0\0b\0\0\0\0\0"),
+            ({"type": "REG_DWORD", "number": 7601}, 4, b"\xb1\x1d\0\0"),
+            ({"number": 1}, 4, b"\1\0\0\0"),
+            ({"type": "REG_QWORD", "number": 2}, 11, b"\2" + b"\0" * 7),
+            ({"type": 3, "hex": "0a0B0c"}, 3, b"\n\x0b\x0c"),
+        ]
+        for value, kind, data in cases:
+            self.assertEqual(bench.value_bytes(value), (kind, data), value)
+
+    def test_the_job_replaces_the_profile_list_before_staging_it(self):
+        scenario = {
+            "arguments": ["/MIN:30", "a b"],
+            "local": {"registry": {bench.PROFILE_LIST + "\\S-1": {"values": {"P": "x"}}}},
+        }
+        lines = bench.job_lines(scenario, "C:\\Tools\\wrenfold.exe", "markers").splitlines()
+        ops = [line.split()[0] for line in lines]
+        self.assertEqual(ops, ["deltree", "key", "value", "name", "run", "release", "enum"])
+        command_line = bytes.fromhex(lines[4].split()[2][1:]).decode("utf-16-le")
+        self.assertEqual(command_line, 'C:\\Tools\\wrenfold.exe /MIN:30 "a b"')
+
+
+class Keys(unittest.TestCase):
+    def test_named_keys_become_terminal_sequences(self):
+        cases = {
+            "y": b"y", "N": b"N", "Enter": b"\r", "Backspace": b"\x7f", "Space": b" ",
+            "F1": b"\x1bOP", "F4": b"\x1bOS", "F5": b"\x1b[15~", "F12": b"\x1b[24~",
+            "Shift+F6": b"\x1b[17;2~", "Alt+F4": b"\x1b[1;3S", "Ctrl+F1": b"\x1b[1;5P",
+            "Up": b"\x1b[A", "Ctrl+Up": b"\x1b[1;5A", "Home": b"\x1b[H", "PageDown": b"\x1b[6~",
+            "Shift+y": b"Y", "Alt+y": b"\x1by", "Ctrl+A": b"\x01", "+": b"+",
+        }
+        for name, sequence in cases.items():
+            self.assertEqual(bench.key_sequence(name), sequence, name)
+
+    def test_keys_a_terminal_cannot_deliver_as_simulated_are_refused(self):
+        for key in ["Escape", "Ctrl+C", "Shift", "Alt", "Shift+Enter", "Ctrl+1",
+                    {"char": 121, "scan": 21}]:
+            with self.assertRaises(bench.Unstageable, msg=key):
+                bench.key_sequence(key)
+        with self.assertRaises(bench.ScenarioError):
+            bench.key_sequence("Hyper+F1")
+
+
+class WineStaging(unittest.TestCase):
+    def test_what_wine_cannot_stage_is_named(self):
+        stageable = {"console": {"keys": ["y", "F1"]}, "clock": {"biasMinutes": -60},
+                     "local": {"environment": {"SystemDrive": "C:", "Extra": "1"},
+                               "files": [{"path": "c:\\x"}]}}
+        self.assertEqual(bench.wine_obstacles(stageable), [])
+        cases = [
+            ({"remotes": {"PC07": {}}}, "remote"),
+            ({"faults": [{"call": "RegOpenKeyEx", "status": 5}]}, "faults"),
+            ({"clock": {"biasMinutes": 90}}, "bias"),
+            ({"local": {"build": 6000}}, "build"),
+            ({"local": {"environment": {"SystemRoot": "C:\\Windows"}}}, "SystemRoot"),
+            ({"local": {"registry": {"K": {"denyDelete": True}}}}, "refuses deletion"),
+            ({"local": {"files": [{"path": "D:\\x"}]}}, "outside drive C:"),
+            ({"console": {"keys": ["Escape"]}}, "Escape"),
+        ]
+        for scenario, reason in cases:
+            self.assertIn(reason, "; ".join(bench.wine_obstacles(scenario)), scenario)
+
+    def test_paths_find_existing_folders_whatever_their_case(self):
+        with tempfile.TemporaryDirectory() as drive_c:
+            os.makedirs(os.path.join(drive_c, "users", "Public"))
+            self.assertEqual(bench.host_path(drive_c, "C:\\Users\\public\\New"),
+                             os.path.join(drive_c, "users", "Public", "New"))
+            self.assertEqual(bench.host_path(drive_c, "c:\\"), drive_c)
+
+    def test_files_get_their_times_after_every_file_exists(self):
+        with tempfile.TemporaryDirectory() as drive_c:
+            bench.stage_files(drive_c, [
+                {"path": "C:\\Users\\Bob", "directory": True, "modified": "-30d"},
+                {"path": "C:\\Users\\Bob\\NTUSER.DAT", "modified": "2026-01-01T08:30:00Z"},
+                {"path": "C:\\Users\\Bob\\AppData\\x"},
+            ], NOW)
+            def ticks(*parts):
+                stat = os.stat(os.path.join(drive_c, *parts))
+                return stat.st_mtime_ns // 100 + bench.UNIX_EPOCH_TICKS
+            self.assertEqual(ticks("Users", "Bob"), NOW - 30 * DAY)
+            self.assertEqual(ticks("Users", "Bob", "NTUSER.DAT"),
+                             bench.parse_iso_time("2026-01-01T08:30:00Z"))
+            self.assertEqual(ticks("Users", "Bob", "AppData", "x"), NOW)
+
+
+class Runner(unittest.TestCase):
+    def test_a_scenario_for_another_runner_is_skipped(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "s.json")
+            with open(path, "w") as f:
+                f.write('{"runners": ["native"], "expect": {"exit": 0}}')
+            done = subprocess.run([sys.executable, bench.__file__, "--runner", "wine", path],
+                                  capture_output=True, text=True)
+            self.assertEqual(done.returncode, bench.SKIPPED, done.stdout)
+
+    def test_a_scenario_without_an_expected_exit_code_fails(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "s.json")
+            with open(path, "w") as f:
+                f.write('{"expect": {}}')
+            done = subprocess.run([sys.executable, bench.__file__, "--runner", "native",
+                                   "--native-exe", "/bin/true", path],
+                                  capture_output=True, text=True)
+            self.assertEqual(done.returncode, bench.FAILED)
+            self.assertIn("expect.exit is required", done.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
