@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "SimTestSupport.h"
 #include "platform/Text.h"
 #include "platform/sim/SimLoad.h"
 #include "platform/sim/SimPlatform.h"
@@ -21,18 +22,6 @@ namespace {
 
 constexpr const char16_t* kProfileList =
     u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-
-FileTime At(uint16_t year, uint16_t month, uint16_t day, uint16_t hour = 0, uint16_t minute = 0) {
-  SystemTime calendar;
-  calendar.year = year;
-  calendar.month = month;
-  calendar.day = day;
-  calendar.hour = hour;
-  calendar.minute = minute;
-  FileTime time = 0;
-  EXPECT_TRUE(CalendarToFileTime(calendar, &time));
-  return time;
-}
 
 // The raw bytes of a value, or "missing".
 std::string ValueBytes(SimComputer& pc, const char16_t* key, const char16_t* name,
