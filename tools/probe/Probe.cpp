@@ -3,6 +3,7 @@
 #include "cli/Arguments.h"
 #include "cli/RunSettings.h"
 #include "engine/TargetPaths.h"
+#include "platform/ConsoleKey.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/Text.h"
 
@@ -136,6 +137,8 @@ int32_t ProbeMain(Platform& platform, int argc, const char16_t* const* argv) {
       int64_t megabytes = -1;
       const bool ok = GetFreeSpaceMB(platform, settings, op.Field(0), &megabytes);
       ConsolePrint(u"\nfree %s: ok %d, %I64d MB", op.Field(0), static_cast<int32_t>(ok), megabytes);
+    } else if (Equals(name, u"key")) {
+      ConsolePrint(u"\nkey %d", ReadConsoleKey(platform));
     } else if (Equals(name, u"errortext")) {
       LongText text;
       platform.GetSystemErrorText(ParseDecimalUnsigned(op.Field(0)), text.chars,

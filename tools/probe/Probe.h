@@ -20,6 +20,7 @@ namespace wf {
 //   target=PATH|COMPUTER           PATH in target form
 //   free=PATH                      free space in megabytes
 //   errortext=NUMBER               the system text of an error number
+//   key                            one prompt key read (echoed on the console)
 // Returns 0, or 87 for an operation it does not know.
 int32_t ProbeMain(Platform& platform, int argc, const char16_t* const* argv);
 
