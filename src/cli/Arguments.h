@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "cli/RunSettings.h"
+#include "engine/RunSettings.h"
 
 namespace wf {
 
@@ -30,11 +30,5 @@ bool IsComputerArgument(const char16_t* argument);
 // The minimum age from the text after "/MIN:": at most five characters read
 // as a base-10 number; values below 1 mean not given.
 int32_t ParseMinimumAge(const char16_t* value);
-
-// Reads text as a C library base-10 conversion does: leading white space, an
-// optional sign, then digits up to the first other character; no digits
-// give 0. The unsigned form gives 4294967295 beyond 32 bits.
-int64_t ParseDecimalSigned(const char16_t* text);
-uint32_t ParseDecimalUnsigned(const char16_t* text);
 
 }  // namespace wf

@@ -1,4 +1,4 @@
-#include "cli/Arguments.h"
+#include "engine/DecimalText.h"
 #include "engine/RegistryGuard.h"
 #include "engine/TargetPaths.h"
 #include "platform/ConsoleOutput.h"

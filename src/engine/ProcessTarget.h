@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "cli/RunSettings.h"
+#include "engine/RunSettings.h"
 #include "platform/Platform.h"
 
 namespace wf {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "cli/DelayLoadFilter.h"
+#include "engine/DelayLoadFilter.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/Guards.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/DelayLoadFilter.h"
+#include "engine/DelayLoadFilter.h"
 #include "cli/RunControl.h"
 #include "common/ExpectedOutput.h"
 #include "platform/ConsoleOutput.h"

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/Arguments.h"
+#include "engine/DecimalText.h"
 #include "engine/TargetPaths.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/Text.h"

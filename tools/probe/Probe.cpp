@@ -1,7 +1,7 @@
 #include "Probe.h"
 
-#include "cli/Arguments.h"
-#include "cli/RunSettings.h"
+#include "engine/DecimalText.h"
+#include "engine/RunSettings.h"
 #include "engine/TargetPaths.h"
 #include "platform/ConsoleKey.h"
 #include "platform/ConsoleOutput.h"

@@ -1,4 +1,4 @@
-#include "cli/DelayLoadFilter.h"
+#include "engine/DelayLoadFilter.h"
 
 #include "platform/ConsoleOutput.h"
 
