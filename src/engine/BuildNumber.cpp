@@ -1,5 +1,6 @@
 #include "engine/DecimalText.h"
 #include "engine/RegistryGuard.h"
+#include "engine/RegistryText.h"
 #include "engine/TargetPaths.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/Guards.h"
@@ -45,29 +46,21 @@ struct RemoteBuildQuery {
     }
 
     PathText text;
-    uint32_t type = 0;
-    uint32_t bytes = PathText::ByteSize();
-    status = platform.RegQueryValueEx(key, u"CurrentBuildNumber", &type,
-                                      reinterpret_cast<uint8_t*>(text.chars), &bytes);
-    if (status != 0) {
+    const RegistryTextRead read = ReadRegistryText(platform, key, u"CurrentBuildNumber", text);
+    if (read.status != 0) {
       ConsolePrint(
           u"\n\nFailed to query \"\\\\%s\\HKLM\\%s\\CurrentBuildNumber\", system error %d has "
           u"occurred.",
-          computerName, kCurrentVersionKey, status);
-      return status;
+          computerName, kCurrentVersionKey, read.status);
+      return read.status;
     }
-    if (type != kRegSz && type != kRegExpandSz) {
+    if (!read.ok) {
       ConsolePrint(
           u"\n\nFailed to query \"\\\\%s\\HKLM\\%s\\CurrentBuildNumber\", an invalid registry "
           u"type (%u) was found.",
-          computerName, kCurrentVersionKey, type);
+          computerName, kCurrentVersionKey, read.type);
       return kErrorInvalidData;
     }
-    // Cut at the returned length: a value stored with its terminator keeps
-    // all its text, one stored without loses its last character.
-    const size_t chars = bytes / 2;
-    if (chars >= 1 && chars <= PathText::kCapacity) text.chars[chars - 1] = 0;
-    text.chars[PathText::kCapacity - 1] = 0;
     if (settings.Trace != 0) ConsolePrint(u"\nCurrentBuildNumber: [%s]", text.Data());
     *build = ParseDecimalUnsigned(text.Data());
     return 0;

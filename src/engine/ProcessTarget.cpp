@@ -1,13 +1,206 @@
 #include "engine/ProcessTarget.h"
 
+#include "engine/ProfileWalk.h"
+#include "engine/RegistryGuard.h"
+#include "engine/RegistryText.h"
+#include "engine/TargetPaths.h"
+#include "platform/ConsoleOutput.h"
+#include "platform/Guards.h"
+
 namespace wf {
+namespace {
+
+constexpr uint32_t kLaterLayoutBuild = 6000;
+constexpr char16_t kDefaultProfilesDirectory[] = u"%SystemDrive%\\Documents and Settings";
+
+void PrintErrorText(Platform& platform, int32_t status) {
+  LongText text;
+  platform.GetSystemErrorText(static_cast<uint32_t>(status), text.chars,
+                              static_cast<uint32_t>(LongText::kCapacity));
+  ConsolePrint(u"\n\n%s", text.Data());
+}
+
+// Reads one of the folder values of ProfileList; a value that is missing,
+// unreadable, too long or not text leaves the text empty.
+void ReadFolderValue(Platform& platform, const RunSettings& settings, RegKey list,
+                     const char16_t* valueName, bool isProfilesDirectory, PathText& text) {
+  const RegistryTextRead read = ReadRegistryText(platform, list, valueName, text);
+  if (settings.Trace == 0) return;
+  if (read.ok) {
+    ConsolePrint(u"\nFolderBuffer: [%s]", text.Data());
+  } else if (isProfilesDirectory) {
+    ConsolePrint(u"\nRegQueryValueEx(ProfilesDirectory) failed with error %d", read.status);
+  } else {
+    ConsolePrint(u"\nRegQueryValueEx(%s) failed with error %d", valueName, read.status);
+    ConsolePrint(u"\nFolderBuffer: [%s]", text.Data());
+  }
+}
+
+struct SpecialFolder {
+  const char16_t* laterValue;  // build 6000 and later
+  const char16_t* laterName;
+  const char16_t* earlierValue;  // earlier builds
+  const char16_t* earlierName;
+};
+
+// The all-users or default-user folder: a full path in later layouts, a
+// folder name under the profiles directory in earlier ones; the default
+// name when the value is missing.
+void DiscoverSpecialFolder(Platform& platform, const RunSettings& settings, TargetContext& context,
+                           const SpecialFolder& folder, PathText& field) {
+  const bool later = context.BuildNumber >= kLaterLayoutBuild;
+  PathText text;
+  ReadFolderValue(platform, settings, context.ProfileListKey,
+                  later ? folder.laterValue : folder.earlierValue, false, text);
+  PathText working;
+  if (later && !text.Empty()) {
+    ExpandPath(platform, text.Data(), working);
+    ToTargetPath(working.chars, context.ComputerName.Get());
+  } else {
+    working.Assign(context.ProfilesDirectory.Data());
+    working.Append(!text.Empty() ? text.Data() : later ? folder.laterName : folder.earlierName);
+  }
+  ExpandPath(platform, working.Data(), field);
+  ToTargetPath(field.chars, nullptr);
+  if (settings.Trace != 0) {
+    if (&field == &context.AllUsersProfile) {
+      ConsolePrint(u"\nAllUsersProfile: [%s]", field.Data());
+    } else {
+      ConsolePrint(u"\nDefaultUserProfile: [%s]", field.Data());
+    }
+  }
+}
+
+void DiscoverFolders(Platform& platform, const RunSettings& settings, TargetContext& context) {
+  PathText text;
+  ReadFolderValue(platform, settings, context.ProfileListKey, u"ProfilesDirectory", true, text);
+  if (text.Empty()) text.Assign(kDefaultProfilesDirectory);
+  ExpandPath(platform, text.Data(), context.ProfilesDirectory);
+  ToTargetPath(context.ProfilesDirectory.chars, context.ComputerName.Get());
+  if (settings.Trace != 0) {
+    ConsolePrint(u"\nProfilesDirectory: [%s]", context.ProfilesDirectory.Data());
+  }
+
+  static constexpr SpecialFolder kAllUsers = {u"Public", u"Public", u"AllUsersProfile",
+                                              u"All Users"};
+  static constexpr SpecialFolder kDefaultUser = {u"Default", u"Default", u"DefaultUserProfile",
+                                                 u"Default User"};
+  DiscoverSpecialFolder(platform, settings, context, kAllUsers, context.AllUsersProfile);
+  DiscoverSpecialFolder(platform, settings, context, kDefaultUser, context.DefaultUserProfile);
+}
+
+// The steps of the pass up to the second free-space measurement; every
+// early return leaves the rest to the closing steps.
+int32_t RunPass(Platform& platform, const RunSettings& settings, TargetContext& context) {
+  const char16_t* name = context.ComputerName.Get();
+
+  int32_t status = GetOSBuildNumber(platform, settings, name, &context.BuildNumber);
+  if (settings.Trace != 0) {
+    ConsolePrint(u"\nGetOSBuildNumber(%s) returned %d, BuildNumber=%u", name, status,
+                 context.BuildNumber);
+  }
+  if (status != 0) {
+    ConsolePrint(
+        u"\n\nFailed to determine the operating system version, system error %d has occurred.",
+        status);
+    PrintErrorText(platform, status);
+    return status;
+  }
+
+  if (!context.IsRemote()) {
+    context.RootKey = kHKeyLocalMachine;
+  } else {
+    RegKey root = kNoKey;
+    status = CallUnderDelayLoadGuard(platform, GuardMessageStyle::NewBlock, [&] {
+      return platform.RegConnectRegistry(name, kHKeyLocalMachine, &root);
+    });
+    if (settings.Trace != 0) ConsolePrint(u"\nRegConnectRegistry(%s) returned %d", name, status);
+    if (status != 0) {
+      ConsolePrint(u"\n\nError %d opening \\\\%s\\PIPE\\winreg\\", status, name);
+      PrintErrorText(platform, status);
+      return status;
+    }
+    context.RootKey = root;
+  }
+
+  RegKey list = kNoKey;
+  bool returned = false;
+  status = CallUnderDelayLoadGuard(
+      platform, GuardMessageStyle::NewBlock,
+      [&] {
+        return platform.RegOpenKeyEx(context.RootKey, kProfileListKeyPath, 0, kKeyRead, &list);
+      },
+      &returned);
+  if (returned && settings.Trace != 0) {
+    ConsolePrint(u"\nRegOpenKeyEx(%s) returned %d", kProfileListKeyPath, status);
+  }
+  if (status != 0) {
+    ConsolePrint(u"\n\nFailed to open \"HKLM\\%s\", system error %d has occurred.",
+                 kProfileListKeyPath, status);
+    PrintErrorText(platform, status);
+    return status;
+  }
+  context.ProfileListKey = list;
+
+  DiscoverFolders(platform, settings, context);
+  GetFreeSpaceMB(platform, settings, context.ProfilesDirectory.Data(), &context.FreeSpaceBefore);
+  ProcessProfileList(platform, settings, context);
+  GetFreeSpaceMB(platform, settings, context.ProfilesDirectory.Data(), &context.FreeSpaceAfter);
+  return context.Result;
+}
+
+// Closes every handle the pass holds, each once, then prints the summary.
+void CloseTarget(Platform& platform, const RunSettings& settings, TargetContext& context) {
+  if (context.ProfileKey != kNoKey) platform.RegCloseKey(context.ProfileKey);
+  context.ProfileKey = kNoKey;
+  if (context.ProfileListKey != kNoKey) platform.RegCloseKey(context.ProfileListKey);
+  context.ProfileListKey = kNoKey;
+  if (context.RootKey != kNoKey) platform.RegCloseKey(context.RootKey);
+  context.RootKey = kNoKey;
+  PrintSummary(settings, context);
+}
+
+}  // namespace
+
+void PrintSummary(const RunSettings& settings, const TargetContext& context) {
+  ConsolePrint(u"\n\n[Summary for %s]",
+               context.IsRemote() ? context.ComputerName.Get() : context.LocalComputerName.Data());
+  if (settings.Trace != 0) {
+    ConsolePrint(u"\nProfiles Directory=%s", context.ProfilesDirectory.Data());
+    ConsolePrint(u"\nAllUsers Profile=%s", context.AllUsersProfile.Data());
+    ConsolePrint(u"\nDefaultUser Profile=%s", context.DefaultUserProfile.Data());
+  }
+  ConsolePrint(u"\nProfiles Enumerated=%d", context.ProfilesEnumerated);
+  ConsolePrint(u"\nProfiles Deleted=%d", context.ProfilesDeleted);
+  ConsolePrint(u"\nFree Disk Space Before=%I64d MB", context.FreeSpaceBefore);
+  ConsolePrint(u"\nFree Disk Space  After=%I64d MB\n", context.FreeSpaceAfter);
+}
 
 int32_t ProcessTarget(Platform& platform, const RunSettings& settings,
                       const char16_t* computerName) {
-  (void)platform;
-  (void)settings;
-  (void)computerName;
-  return 0;
+  TargetContext context;
+
+  // A failing name query leaves the name empty; the buffer may hold
+  // anything then.
+  uint32_t size = static_cast<uint32_t>(kComputerNameChars);
+  if (!platform.GetComputerName(context.LocalComputerName.chars, &size)) {
+    context.LocalComputerName.Clear();
+  }
+  context.LocalComputerName.chars[kComputerNameChars - 1] = 0;
+
+  // No name, an empty one, "." or the running computer's own name (A to Z in
+  // any case) mean the local computer.
+  if (computerName != nullptr && computerName[0] != 0 && !Equals(computerName, u".") &&
+      !EqualsNoCase(computerName, context.LocalComputerName.Data())) {
+    context.ComputerName.text.Assign(computerName);
+    context.ComputerName.present = true;
+  }
+
+  int32_t result = 0;
+  RunWithClosing(
+      platform, [&] { result = RunPass(platform, settings, context); },
+      [&] { CloseTarget(platform, settings, context); });
+  return result;
 }
 
 }  // namespace wf

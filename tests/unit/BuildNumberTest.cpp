@@ -84,6 +84,26 @@ TEST_F(BuildNumber, TextWithoutTerminatorLosesItsLastCharacter) {
   EXPECT_EQ(build, 7601u);
 }
 
+// Fewer than 2 bytes hold no whole character: the text is empty, build 0.
+TEST_F(BuildNumber, ValueShorterThanOneCharacterGivesBuildZero) {
+  remote->SetValue(kVersionKey, u"CurrentBuildNumber", kRegSz, {'7'});
+  EXPECT_EQ(Query(u"PC07"), 0);
+  EXPECT_EQ(build, 0u);
+  remote->SetValue(kVersionKey, u"CurrentBuildNumber", kRegSz, {'7', 0, '6'});
+  EXPECT_EQ(Query(u"PC07"), 0);
+  EXPECT_EQ(build, 0u);
+}
+
+// Only REG_SZ and REG_EXPAND_SZ are text; a multi-string is not.
+TEST_F(BuildNumber, MultiStringIsNotText) {
+  remote->SetMultiString(kVersionKey, u"CurrentBuildNumber", {u"7601"});
+  EXPECT_EQ(Query(u"PC07"), 13);
+  EXPECT_EQ(build, 0u);
+  EXPECT_EQ(sim.StandardOutput(),
+            "\r\n\r\nFailed to query \"\\\\PC07\\HKLM\\" + kKeyText +
+                "\\CurrentBuildNumber\", an invalid registry type (7) was found.");
+}
+
 TEST_F(BuildNumber, NumberInsteadOfTextIsInvalidData) {
   remote->SetDword(kVersionKey, u"CurrentBuildNumber", 7601);
   EXPECT_EQ(Query(u"PC07"), 13);

@@ -1,0 +1,37 @@
+#include "engine/RegistryText.h"
+
+namespace wf {
+
+RegistryTextRead ReadRegistryText(Platform& platform, RegKey key, const char16_t* valueName,
+                                  PathText& text) {
+  RegistryTextRead read;
+  text.Clear();
+  uint32_t bytes = PathText::ByteSize();
+  read.status = platform.RegQueryValueEx(key, valueName, &read.type,
+                                         reinterpret_cast<uint8_t*>(text.chars), &bytes);
+  if (read.status != 0) read.type = 0;
+  read.ok = read.status == 0 && (read.type == kRegSz || read.type == kRegExpandSz);
+  if (!read.ok) {
+    // After a failed read the buffer's contents are undefined.
+    text.Clear();
+    return read;
+  }
+  const size_t chars = bytes / 2;
+  if (chars == 0) {
+    text.chars[0] = 0;
+  } else if (chars <= PathText::kCapacity) {
+    text.chars[chars - 1] = 0;
+  }
+  text.chars[PathText::kCapacity - 1] = 0;
+  return read;
+}
+
+bool ExpandPath(Platform& platform, const char16_t* source, PathText& destination) {
+  destination.Clear();
+  const uint32_t needed = platform.ExpandEnvironmentStrings(
+      source, destination.chars, static_cast<uint32_t>(PathText::kCapacity));
+  destination.chars[PathText::kCapacity - 1] = 0;
+  return needed != 0 && needed <= PathText::kCapacity;
+}
+
+}  // namespace wf

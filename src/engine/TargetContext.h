@@ -1,0 +1,47 @@
+// The state of one pass over one computer.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Platform.h"
+#include "platform/Text.h"
+
+namespace wf {
+
+// Computer names: at most 259 characters and the terminator.
+inline constexpr size_t kComputerNameChars = 260;
+
+inline constexpr char16_t kProfileListKeyPath[] =
+    u"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
+// A computer name that may be absent (the local computer).
+struct OptionalName {
+  Text<kComputerNameChars> text;
+  bool present = false;
+
+  // The name, or null when absent.
+  const char16_t* Get() const { return present ? text.Data() : nullptr; }
+};
+
+// Made afresh by ProcessTarget for each computer: texts empty, handles none,
+// counters 0.
+struct TargetContext {
+  OptionalName ComputerName;  // absent for the local computer
+  Text<kComputerNameChars> LocalComputerName;
+  uint32_t BuildNumber = 0;
+  RegKey RootKey = kNoKey;
+  RegKey ProfileListKey = kNoKey;
+  RegKey ProfileKey = kNoKey;
+  PathText ProfilesDirectory;
+  PathText AllUsersProfile;
+  PathText DefaultUserProfile;
+  int32_t ProfilesEnumerated = 0;
+  int32_t ProfilesDeleted = 0;
+  int64_t FreeSpaceBefore = 0;
+  int64_t FreeSpaceAfter = 0;
+  int32_t Result = 0;
+
+  bool IsRemote() const { return ComputerName.present; }
+};
+
+}  // namespace wf
