@@ -3,6 +3,7 @@
 #include "platform/win32/Win32Platform.h"
 
 #include "platform/Text.h"
+#include "platform/win32/RegistryHandles.h"
 #include "platform/win32/Win32Api.h"
 
 namespace wf {
@@ -10,25 +11,14 @@ namespace {
 
 using win32::Wide;
 
-// Predefined keys such as HKEY_LOCAL_MACHINE are 32-bit values sign-extended
-// into the handle (0xFFFFFFFF80000002 on 64-bit Windows); the interface
-// carries them as their 32-bit value (0x80000002). Opened keys are ordinary
-// handles and pass through unchanged.
-constexpr uint64_t kPredefinedFirst = 0x80000000u;
-constexpr uint64_t kPredefinedLast = 0xFFFFFFFFu;
-
+// Only the predefined root keys change form between the interface and the
+// system (see RegistryHandles.h); opened keys pass through bit for bit.
 HKEY ToHKey(RegKey key) {
-  if (key >= kPredefinedFirst && key <= kPredefinedLast) {
-    const auto value = static_cast<int32_t>(static_cast<uint32_t>(key));
-    return reinterpret_cast<HKEY>(static_cast<intptr_t>(value));
-  }
-  return reinterpret_cast<HKEY>(static_cast<uintptr_t>(key));
+  return reinterpret_cast<HKEY>(static_cast<uintptr_t>(win32::RegKeyToSystem(key)));
 }
 
 RegKey FromHKey(HKEY key) {
-  const auto value = static_cast<intptr_t>(reinterpret_cast<uintptr_t>(key));
-  if (value < 0 && value >= INT32_MIN) return static_cast<uint32_t>(value);
-  return static_cast<RegKey>(reinterpret_cast<uintptr_t>(key));
+  return win32::RegKeyFromSystem(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key)));
 }
 
 HANDLE ToHandle(FileHandle handle) {
