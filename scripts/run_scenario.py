@@ -76,17 +76,38 @@ class Unstageable(ScenarioError):
 # --- Scenario reading ----------------------------------------------------------
 
 
+SCHEMA_PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests",
+                           "scenarios", "scenario.schema.json")
+
+
+def schema_problems(scenario):
+    """What the scenario schema finds wrong with SCENARIO, one line per place
+    (empty: nothing). Unknown keys are refused everywhere, so a misspelt key
+    fails instead of being ignored."""
+    import jsonschema  # Debian: python3-jsonschema
+    with open(SCHEMA_PATH, "rb") as f:
+        schema = json.loads(f.read().decode("utf-8"))
+    validator = jsonschema.Draft202012Validator(schema)
+    problems = []
+    for error in sorted(validator.iter_errors(scenario), key=lambda e: list(e.absolute_path)):
+        # Of the alternatives of a oneOf, name the one that came closest.
+        error = jsonschema.exceptions.best_match([error])
+        place = "".join(f"[{p}]" if isinstance(p, int) else f".{p}" for p in error.absolute_path)
+        problems.append(f"{place[1:] if place.startswith('.') else place or 'top level'}: "
+                        f"{error.message}")
+    return problems
+
+
 def load_scenario(path):
     try:
         with open(path, "rb") as f:
             scenario = json.loads(f.read().decode("utf-8"))
     except (OSError, ValueError) as problem:
         raise ScenarioError(f"cannot read {path}: {problem}")
-    if not isinstance(scenario, dict):
-        raise ScenarioError(f"{path}: a scenario is a JSON object")
-    expect = scenario.get("expect")
-    if not isinstance(expect, dict) or "exit" not in expect:
-        raise ScenarioError(f"{path}: expect.exit is required")
+    problems = schema_problems(scenario)
+    if problems:
+        raise ScenarioError(f"{path} does not follow the scenario format:\n  "
+                            + "\n  ".join(problems))
     return scenario
 
 
@@ -132,6 +153,21 @@ def parse_scenario_time(text, now):
 def clock_of(scenario):
     clock = scenario.get("clock") or {}
     return parse_iso_time(clock.get("now", DEFAULT_NOW)), int(clock.get("biasMinutes", 0))
+
+
+def resolved_scenario(scenario):
+    """A copy of SCENARIO with its times as whole file-time ticks, the only
+    form the simulation's loader takes: clock.now (always written, so the
+    default is this script's) and every files[].modified."""
+    resolved = json.loads(json.dumps(scenario))
+    now, _ = clock_of(scenario)
+    resolved.setdefault("clock", {})["now"] = now
+    computers = [resolved.get("local") or {}] + list((resolved.get("remotes") or {}).values())
+    for computer in computers:
+        for entry in computer.get("files") or []:
+            if "modified" in entry:
+                entry["modified"] = parse_scenario_time(entry["modified"], now)
+    return resolved
 
 
 def same_text(a, b):
@@ -204,14 +240,41 @@ def check_expectations(scenario, out_path, expected, actual, exit_code, state, c
         got = state.get("remotes", {}).get(computer, {}).get("profileKeys")
         if got != keys:
             problems.append(f"ProfileList subkeys of {computer}: {got}, expected {keys}")
-    folders = expect.get("folders") or {}
-    for path in folders.get("present", []):
-        if not state["folderExists"](path):
-            problems.append(f"folder {path} is missing")
-    for path in folders.get("absent", []):
-        if state["folderExists"](path):
-            problems.append(f"folder {path} still exists")
+    for kind in ("folder", "file"):
+        lists = expect.get(kind + "s") or {}
+        exists = state[kind + "Exists"]
+        if lists and exists is None:
+            problems.append(f"this run cannot tell which {kind}s exist")
+            continue
+        for path in lists.get("present", []):
+            if not exists(path):
+                problems.append(f"{kind} {path} is missing")
+        for path in lists.get("absent", []):
+            if exists(path):
+                problems.append(f"{kind} {path} still exists")
+    if "calls" in expect:
+        wanted = [list(call) for call in expect["calls"]]
+        if state.get("calls") is None:
+            problems.append("this run did not record the calls it made")
+        elif state["calls"] != wanted:
+            problems.append("calls made:\n" + format_calls(state["calls"])
+                            + "\n  expected:\n" + format_calls(wanted))
+    if "echo" in expect:
+        if state.get("echo") is None:
+            problems.append("this run did not record the console echo")
+        elif state["echo"] != expect["echo"]:
+            problems.append(f"console echo {state['echo']!r}, expected {expect['echo']!r}")
+    # Always: every handle the program opened is closed by the time it ends.
+    open_handles = state.get("openHandles")
+    if open_handles:
+        listed = "".join(f"\n    {h}" for h in open_handles) if isinstance(
+            open_handles, list) else f" {open_handles}"
+        problems.append(f"handles left open at exit:{listed}")
     return problems
+
+
+def format_calls(calls):
+    return "\n".join(f"    {json.dumps(call, ensure_ascii=False)}" for call in calls) or "    none"
 
 
 # --- Native runner -------------------------------------------------------------
@@ -220,8 +283,12 @@ def check_expectations(scenario, out_path, expected, actual, exit_code, state, c
 def run_native(scenario, path, program_file, argv0, work_dir, timeout):
     with tempfile.TemporaryDirectory(prefix="scenario.", dir=work_dir) as scratch:
         state_path = os.path.join(scratch, "state.json")
+        # The simulation gets the scenario with its times resolved here.
+        simulation_path = os.path.join(scratch, "scenario.json")
+        with open(simulation_path, "w", encoding="utf-8") as f:
+            json.dump(resolved_scenario(scenario), f, ensure_ascii=False)
         env = {k: v for k, v in os.environ.items() if not k.startswith("WRENFOLD_")}
-        env["WRENFOLD_SIMULATION"] = os.path.abspath(path)
+        env["WRENFOLD_SIMULATION"] = simulation_path
         env["WRENFOLD_SIMULATION_STATE"] = state_path
         try:
             done = subprocess.run([argv0] + list(scenario.get("arguments", [])),
@@ -244,11 +311,22 @@ def run_native(scenario, path, program_file, argv0, work_dir, timeout):
         raise ScenarioError(f"exit status {done.returncode} disagrees with "
                             f"the state's exit code {exit_code}")
     local = state.get("local", {})
-    folders = local.get("folders", [])
+
+    def lookup(paths):
+        if paths is None:
+            return None
+        return lambda p: any(same_text(p.rstrip("\\"), f.rstrip("\\")) for f in paths)
+
     result = {
         "profileKeys": local.get("profileKeys"),
         "remotes": state.get("remotes", {}),
-        "folderExists": lambda p: any(same_text(p.rstrip("\\"), f.rstrip("\\")) for f in folders),
+        "folderExists": lookup(local.get("folders", [])),
+        # Fields a simulation may not write yet count only when an
+        # expectation needs them; openHandles is checked whenever present.
+        "fileExists": lookup(local.get("files")),
+        "calls": state.get("calls"),
+        "echo": state.get("consoleEcho"),
+        "openHandles": state.get("openHandles"),
     }
     return done.stdout, exit_code, result, errors
 

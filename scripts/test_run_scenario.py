@@ -40,6 +40,59 @@ class OutputMatching(unittest.TestCase):
         self.assertIsNotNone(bench.compare_output(b"a\r\nb", b"a\nb", ""))
 
 
+class ScenarioFormat(unittest.TestCase):
+    def test_a_misspelt_key_is_refused_wherever_it_is(self):
+        cases = [
+            ({"expect": {"exit": 0, "profilekeys": []}}, "expect", "profilekeys"),
+            ({"expect": {"exit": 0}, "clock": {"now": "2026-12-01T12:00:00Z", "bias": 60}},
+             "clock", "bias"),
+            ({"expect": {"exit": 0, "files": {"present": [], "gone": []}}}, "expect.files", "gone"),
+            ({"expect": {"exit": 0}, "local": {"files": [{"path": "C:\\a", "denyaccess": True}]}},
+             "local.files[0]", "denyaccess"),
+            ({"expect": {"exit": 0},
+              "remotes": {"PC07": {"volumes": {"C:": {"freeBytes": 1, "available": 1}}}}},
+             "remotes.PC07.volumes.C:", "available"),
+            ({"expect": {"exit": 0}, "local": {"registry": {"K": {"denyread": True}}}},
+             "local.registry.K", "denyread"),
+        ]
+        for scenario, place, key in cases:
+            problems = bench.schema_problems(scenario)
+            self.assertEqual(len(problems), 1, problems)
+            self.assertTrue(problems[0].startswith(place + ": "), problems)
+            self.assertIn(repr(key), problems[0])
+
+    def test_the_keys_of_the_format_are_accepted(self):
+        scenario = {
+            "expect": {"exit": 1, "files": {"present": ["C:\\a"]}, "echo": "y\u00e0",
+                       "calls": [["DeleteProfile", "S-1", None, None], ["RegDeleteKey", "K"]]},
+            "local": {"registry": {"K": {"denyRead": True}},
+                      "volumes": {"C:": {"freeBytes": 9, "availableBytes": 2}},
+                      "files": [{"path": "C:\\a", "denyAccess": True, "modified": "-1d2h"}],
+                      "shares": {"C$": 1326}},
+            "remotes": {"PC07": {"remoteRegistry": {"status": 5, "fromConnection": 2}},
+                        "PC08": {"remoteRegistry": 53}},
+        }
+        self.assertEqual(bench.schema_problems(scenario), [])
+
+    def test_values_of_the_wrong_form_are_refused(self):
+        for scenario in [
+            {"expect": {"exit": 0, "calls": [["DeleteProfile", "S-1"]]}},
+            {"expect": {"exit": 0, "echo": "\u0100"}},
+            {"expect": {"exit": 0}, "local": {"files": [{"path": "C:\\a", "modified": 5}]}},
+            {"expect": {"exit": 0}, "clock": {"now": "-1d"}},
+            {"expect": {"exit": 0}, "remotes": {"PC07": {"remoteRegistry": 0}}},
+            {"expect": {"exit": 0}, "remotes": {"PC07": {"shares": {"C$": "sideways"}}}},
+        ]:
+            self.assertNotEqual(bench.schema_problems(scenario), [], scenario)
+
+    def test_every_scenario_of_the_project_follows_the_format(self):
+        root = os.path.join(os.path.dirname(bench.SCHEMA_PATH))
+        for folder, _, names in os.walk(root):
+            for name in names:
+                if name.endswith(".json") and not name.endswith(".schema.json"):
+                    bench.load_scenario(os.path.join(folder, name))  # raises when not
+
+
 class ScenarioTimes(unittest.TestCase):
     def test_relative_times_count_from_now(self):
         self.assertEqual(bench.parse_scenario_time("-40d", NOW), NOW - 40 * DAY)
@@ -50,6 +103,26 @@ class ScenarioTimes(unittest.TestCase):
     def test_iso_times_are_utc_with_an_optional_fraction(self):
         self.assertEqual(bench.parse_scenario_time("2026-12-01T12:00:00Z", 0), NOW)
         self.assertEqual(bench.parse_iso_time("1601-01-01T00:00:00.0000001Z"), 1)
+
+    def test_the_simulation_gets_every_time_as_ticks(self):
+        scenario = {"local": {"files": [{"path": "C:\\a", "modified": "-1d"}, {"path": "C:\\b"}]},
+                    "remotes": {"PC07": {"files": [{"path": "C:\\c",
+                                                    "modified": "2026-01-01T00:00:00Z"}]}},
+                    "expect": {"exit": 0}}
+        resolved = bench.resolved_scenario(scenario)
+        self.assertEqual(resolved["clock"], {"now": NOW})
+        self.assertEqual(resolved["local"]["files"],
+                         [{"path": "C:\\a", "modified": NOW - DAY}, {"path": "C:\\b"}])
+        self.assertEqual(resolved["remotes"]["PC07"]["files"][0]["modified"],
+                         bench.parse_iso_time("2026-01-01T00:00:00Z"))
+        self.assertEqual(scenario["local"]["files"][0]["modified"], "-1d")  # a copy
+        later = bench.resolved_scenario({"clock": {"now": "2027-01-01T00:00:00Z",
+                                                   "biasMinutes": 60},
+                                         "local": {"files": [{"path": "C:\\a",
+                                                              "modified": "-1h"}]}})
+        self.assertEqual(later["clock"]["biasMinutes"], 60)
+        self.assertEqual(later["local"]["files"][0]["modified"],
+                         bench.parse_iso_time("2026-12-31T23:00:00Z"))
 
     def test_malformed_times_are_refused(self):
         for text in ["-40", "40d", "-d", "-4x", "2026-12-01 12:00:00", "2026-12-01T12:00:00"]:
@@ -167,7 +240,7 @@ class Runner(unittest.TestCase):
                                    "--native-exe", "/bin/true", path],
                                   capture_output=True, text=True)
             self.assertEqual(done.returncode, bench.FAILED)
-            self.assertIn("expect.exit is required", done.stdout)
+            self.assertIn("expect: 'exit' is a required property", done.stdout)
 
 
 if __name__ == "__main__":

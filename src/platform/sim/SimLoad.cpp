@@ -51,7 +51,7 @@ bool Flag(const Json& value, const std::string& where) {
   return value.get<bool>();
 }
 
-// --- Times -------------------------------------------------------------------
+// --- Numbers and times -------------------------------------------------------
 
 bool ParseDigits(std::string_view text, size_t at, size_t count, uint32_t* number) {
   if (at + count > text.size()) return false;
@@ -64,77 +64,13 @@ bool ParseDigits(std::string_view text, size_t at, size_t count, uint32_t* numbe
   return true;
 }
 
-bool ParseIsoTime(std::string_view text, FileTime* time) {
-  // YYYY-MM-DDTHH:MM:SS, an optional fraction of up to 7 digits, then Z.
-  uint32_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (text.size() < 20 || !ParseDigits(text, 0, 4, &year) || text[4] != '-' ||
-      !ParseDigits(text, 5, 2, &month) || text[7] != '-' || !ParseDigits(text, 8, 2, &day) ||
-      text[10] != 'T' || !ParseDigits(text, 11, 2, &hour) || text[13] != ':' ||
-      !ParseDigits(text, 14, 2, &minute) || text[16] != ':' || !ParseDigits(text, 17, 2, &second)) {
-    return false;
-  }
-  size_t at = 19;
-  uint64_t fraction = 0;
-  if (text[at] == '.') {
-    size_t digits = 0;
-    for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
-      if (digits == 7) return false;
-      fraction = fraction * 10 + static_cast<uint64_t>(text[at] - '0');
-    }
-    if (digits == 0) return false;
-    for (; digits < 7; ++digits) fraction *= 10;
-  }
-  if (at + 1 != text.size() || text[at] != 'Z') return false;
-  SystemTime calendar;
-  calendar.year = static_cast<uint16_t>(year);
-  calendar.month = static_cast<uint16_t>(month);
-  calendar.day = static_cast<uint16_t>(day);
-  calendar.hour = static_cast<uint16_t>(hour);
-  calendar.minute = static_cast<uint16_t>(minute);
-  calendar.second = static_cast<uint16_t>(second);
-  if (!CalendarToFileTime(calendar, time)) return false;
-  *time += fraction;
-  return true;
-}
-
-bool ParseRelativeTime(std::string_view text, FileTime now, FileTime* time) {
-  if (text.size() < 3 || (text[0] != '-' && text[0] != '+')) return false;
-  uint64_t ticks = 0;
-  size_t at = 1;
-  while (at < text.size()) {
-    uint64_t number = 0;
-    const size_t start = at;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-      if (number > 1'000'000'000) return false;
-      number = number * 10 + static_cast<uint64_t>(text[at] - '0');
-    }
-    if (at == start || at == text.size()) return false;
-    uint64_t unit = 0;
-    switch (text[at++]) {
-      case 'd':
-        unit = kTicksPerDay;
-        break;
-      case 'h':
-        unit = 60 * kTicksPerMinute;
-        break;
-      case 'm':
-        unit = kTicksPerMinute;
-        break;
-      case 's':
-        unit = kTicksPerSecond;
-        break;
-      default:
-        return false;
-    }
-    ticks += number * unit;
-  }
-  if (text[0] == '-') {
-    if (ticks > now) return false;
-    *time = now - ticks;
-  } else {
-    *time = now + ticks;
-  }
-  return true;
+// A time as the loader takes it: whole file-time ticks (100 ns since
+// 1601-01-01 UTC). The scenario runner resolves the written forms ("-40d",
+// "2026-01-01T08:30:00Z") before a scenario reaches the simulation, so they
+// are parsed in one place only.
+FileTime Ticks(const Json& value, const std::string& where) {
+  if (!value.is_number_unsigned()) Fail(where, "must be a whole number of file-time ticks");
+  return value.get<uint64_t>();
 }
 
 // --- Console keys ------------------------------------------------------------
@@ -257,13 +193,6 @@ bool KeyEvents(std::string_view name, std::vector<ConsoleInputEvent>* events) {
   presses.push_back(ConsoleInputEvent{true, false, character, scanCode, state});
   events->insert(events->end(), presses.begin(), presses.end());
   return true;
-}
-
-bool ParseScenarioTime(std::string_view text, FileTime now, FileTime* time) {
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
-    return ParseRelativeTime(text, now, time);
-  }
-  return ParseIsoTime(text, time);
 }
 
 namespace {
@@ -389,13 +318,8 @@ void LoadFiles(SimComputer& computer, const Json& files, FileTime now, const std
     const std::string at = where + "[" + std::to_string(i) + "]";
     CheckKeys(entry, at, {"path", "directory", "modified", "attributes", "heldOpen"});
     if (!entry.contains("path")) Fail(at, "needs a path");
-    FileTime modified = now;
-    if (entry.contains("modified")) {
-      const Json& text = entry["modified"];
-      if (!text.is_string() || !ParseScenarioTime(text.get<std::string>(), now, &modified)) {
-        Fail(at + ".modified", "is not an ISO UTC time or a time relative to now");
-      }
-    }
+    const FileTime modified =
+        entry.contains("modified") ? Ticks(entry["modified"], at + ".modified") : now;
     const bool directory =
         entry.contains("directory") && Flag(entry["directory"], at + ".directory");
     const std::u16string path = AsText(entry["path"], at + ".path");
@@ -624,13 +548,7 @@ void Load(const Json& scenario, SimPlatform& platform) {
   if (scenario.contains("clock")) {
     const Json& clock = scenario["clock"];
     CheckKeys(clock, "clock", {"now", "biasMinutes"});
-    if (clock.contains("now")) {
-      FileTime now = 0;
-      if (!clock["now"].is_string() || !ParseIsoTime(clock["now"].get<std::string>(), &now)) {
-        Fail("clock.now", "is not an ISO UTC time like 2026-12-01T12:00:00Z");
-      }
-      platform.SetNow(now);
-    }
+    if (clock.contains("now")) platform.SetNow(Ticks(clock["now"], "clock.now"));
     if (clock.contains("biasMinutes")) {
       const Json& bias = clock["biasMinutes"];
       if (!bias.is_number_integer() || bias.get<int64_t>() < -1440 || bias.get<int64_t>() > 1440) {

@@ -21,10 +21,6 @@ std::string LoadScenarioFile(const std::string& path, SimPlatform& platform);
 // "Ctrl+C". False when the name is not known.
 bool KeyEvents(std::string_view name, std::vector<ConsoleInputEvent>* events);
 
-// A time as a scenario writes it: ISO UTC ("2026-01-01T08:30:00Z") or
-// relative to now ("-40d", "-30d2h", "-23h59m", "+1h").
-bool ParseScenarioTime(std::string_view text, FileTime now, FileTime* time);
-
 // The state file: ProfileList subkeys and folders of every computer after
 // the run, with the exit code and the bytes echoed on the console.
 std::string StateText(const SimPlatform& platform, int32_t exitCode);
