@@ -11,6 +11,7 @@ namespace wf {
 namespace {
 
 constexpr size_t kMaxFields = 3;
+constexpr int64_t kTicksPerMinute = 600000000;
 
 // Splits "NAME=a|b|c" into the name and up to three fields.
 struct Operation {
@@ -103,6 +104,229 @@ void OpenExclusive(Platform& platform, const char16_t* path) {
   if (handle != kInvalidHandle) platform.CloseHandle(handle);
 }
 
+// Whole decimal numbers up to 2^64 - 1, as file times need them; larger
+// ones saturate.
+uint64_t ParseTicks(const char16_t* text) {
+  uint64_t value = 0;
+  for (; *text >= u'0' && *text <= u'9'; ++text) {
+    const auto digit = static_cast<uint64_t>(*text - u'0');
+    if (value > (UINT64_MAX - digit) / 10) return UINT64_MAX;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+// An access mask by its Windows name, or as a decimal number.
+uint32_t ParseAccess(const char16_t* text) {
+  struct Named {
+    const char16_t* name;
+    uint32_t mask;
+  };
+  static constexpr Named kNames[] = {
+      {u"KEY_READ", kKeyRead},
+      {u"KEY_QUERY_VALUE", kKeyQueryValue},
+      {u"DELETE", kDelete},
+      {u"KEY_ENUMERATE_SUB_KEYS", kKeyEnumerateSubKeys},
+      {u"GENERIC_READ", kGenericRead},
+      {u"KEY_ALL_ACCESS", kKeyAllAccess},
+  };
+  for (const Named& named : kNames) {
+    if (Equals(text, named.name)) return named.mask;
+  }
+  return ParseDecimalUnsigned(text);
+}
+
+// A field as an optional text: empty means none.
+const char16_t* Optional(const char16_t* text) {
+  return text[0] == 0 ? nullptr : text;
+}
+
+// The name query offering CAPACITY characters. The name itself is learned
+// first with room to spare, so that the size reported can be told as the
+// name's length (success) or that length plus the terminator (too small).
+void ComputerName(Platform& platform, const char16_t* capacityText) {
+  Text<64> full;
+  uint32_t fullSize = static_cast<uint32_t>(Text<64>::kCapacity);
+  if (!platform.GetComputerName(full.chars, &fullSize)) full.Clear();
+  const uint32_t length = static_cast<uint32_t>(full.Length());
+
+  const int64_t asked = capacityText[0] == 0 ? 16 : ParseDecimalSigned(capacityText);
+  Text<64> name;
+  uint32_t size = asked < 0 ? 0u : asked > 64 ? 64u : static_cast<uint32_t>(asked);
+  platform.SetLastError(0);
+  const bool ok = platform.GetComputerName(name.chars, &size);
+  const uint32_t error = platform.GetLastError();
+  name.chars[Text<64>::kCapacity - 1] = 0;
+  ConsolePrint(u"\nname %s: ok %d", capacityText, static_cast<int32_t>(ok));
+  if (ok) {
+    ConsolePrint(u", [%s], size length + %d", name.Data(),
+                 static_cast<int32_t>(size) - static_cast<int32_t>(length));
+  } else {
+    ConsolePrint(u", error %u, size length + %d", error,
+                 static_cast<int32_t>(size) - static_cast<int32_t>(length));
+  }
+}
+
+void Version(Platform& platform, const char16_t* sizeText) {
+  OsVersionInfo info;
+  if (sizeText[0] != 0) info.size = ParseDecimalUnsigned(sizeText);
+  platform.SetLastError(0);
+  const bool ok = platform.GetVersionEx(&info);
+  ConsolePrint(u"\nversion %s: ok %d", sizeText, static_cast<int32_t>(ok));
+  if (ok) {
+    ConsolePrint(u", %u.%u.%u, platform %u", info.majorVersion, info.minorVersion, info.buildNumber,
+                 info.platformId);
+  } else {
+    ConsolePrint(u", error %u", platform.GetLastError());
+  }
+}
+
+// The size returned, and the text only when it fit: after a cut the buffer's
+// contents differ between systems, and the command never uses them.
+void Expand(Platform& platform, const Operation& op) {
+  LongText text;
+  const int64_t asked = ParseDecimalSigned(op.Field(1));
+  const uint32_t capacity = asked < 0 ? 0u
+                            : asked > static_cast<int64_t>(LongText::kCapacity)
+                                ? static_cast<uint32_t>(LongText::kCapacity)
+                                : static_cast<uint32_t>(asked);
+  const uint32_t needed = platform.ExpandEnvironmentStrings(op.Field(0), text.chars, capacity);
+  text.chars[LongText::kCapacity - 1] = 0;
+  const bool fits = needed != 0 && needed <= capacity;
+  ConsolePrint(u"\nexpand %s|%u: returned %u, fits %d", op.Field(0), capacity, needed,
+               static_cast<int32_t>(fits));
+  if (fits) ConsolePrint(u", [%s]", text.Data());
+}
+
+// A "*" in the name stands for the running computer's own name, which the
+// scenario cannot know under Wine.
+void Connect(Platform& platform, const char16_t* written) {
+  Text<64> own;
+  uint32_t ownSize = static_cast<uint32_t>(Text<64>::kCapacity);
+  if (!platform.GetComputerName(own.chars, &ownSize)) own.Clear();
+  PathText name;
+  for (const char16_t* c = written; *c != 0; ++c) {
+    const char16_t one[2] = {*c, 0};
+    name.Append(*c == u'*' ? own.Data() : one);
+  }
+  RegKey root = kNoKey;
+  const int32_t status = platform.RegConnectRegistry(name.Data(), kHKeyLocalMachine, &root);
+  ConsolePrint(u"\nconnect %s: status %d, key %d", written, status,
+               static_cast<int32_t>(root != kNoKey));
+  if (root != kNoKey) ConsolePrint(u", close %d", platform.RegCloseKey(root));
+}
+
+// Opens HKLM\KEY with ACCESS, then shows what the key allows: its first
+// subkey and the size of VALUE.
+void OpenKey(Platform& platform, const Operation& op) {
+  RegKey key = kNoKey;
+  const int32_t status =
+      platform.RegOpenKeyEx(kHKeyLocalMachine, op.Field(0), 0, ParseAccess(op.Field(1)), &key);
+  ConsolePrint(u"\nopenkey %s|%s: status %d", op.Field(0), op.Field(1), status);
+  if (key == kNoKey) return;
+  PathText name;
+  uint32_t chars = static_cast<uint32_t>(PathText::kCapacity);
+  const int32_t enumStatus = platform.RegEnumKeyEx(key, 0, name.chars, &chars);
+  uint32_t type = 0;
+  uint32_t bytes = 0;
+  const int32_t queryStatus = platform.RegQueryValueEx(key, op.Field(2), &type, nullptr, &bytes);
+  ConsolePrint(u", enum %d, query %s %d", enumStatus, op.Field(2), queryStatus);
+  if (queryStatus == 0) ConsolePrint(u" (type %u, bytes %u)", type, bytes);
+  ConsolePrint(u", close %d", platform.RegCloseKey(key));
+}
+
+void PrintCalendar(const SystemTime& t, bool withSeconds) {
+  ConsolePrint(u"%u-%02u-%02u %02u:%02u", static_cast<uint32_t>(t.year),
+               static_cast<uint32_t>(t.month), static_cast<uint32_t>(t.day),
+               static_cast<uint32_t>(t.hour), static_cast<uint32_t>(t.minute));
+  if (withSeconds) {
+    ConsolePrint(u":%02u.%u", static_cast<uint32_t>(t.second),
+                 static_cast<uint32_t>(t.milliseconds));
+  }
+  ConsolePrint(u" day %u", static_cast<uint32_t>(t.dayOfWeek));
+}
+
+// FileTimeToSystemTime of TICKS as they are.
+void Calendar(Platform& platform, const char16_t* ticksText) {
+  SystemTime calendar;
+  platform.SetLastError(0);
+  const bool ok = platform.FileTimeToSystemTime(ParseTicks(ticksText), &calendar);
+  ConsolePrint(u"\ncalendar %s: ok %d, ", ticksText, static_cast<int32_t>(ok));
+  if (ok) {
+    PrintCalendar(calendar, true);
+  } else {
+    ConsolePrint(u"error %u", platform.GetLastError());
+  }
+}
+
+// TICKS (UTC) to local time: the bias applied, in minutes (UTC = local +
+// bias), and the local calendar form.
+void LocalTime(Platform& platform, const char16_t* ticksText) {
+  const FileTime utc = ParseTicks(ticksText);
+  FileTime local = 0;
+  platform.SetLastError(0);
+  const bool ok = platform.FileTimeToLocalFileTime(utc, &local);
+  ConsolePrint(u"\nlocaltime %s: ok %d", ticksText, static_cast<int32_t>(ok));
+  if (!ok) {
+    ConsolePrint(u", error %u", platform.GetLastError());
+    return;
+  }
+  const auto bias = static_cast<int64_t>(utc - local) / kTicksPerMinute;
+  SystemTime calendar;
+  const bool calendarOk = platform.FileTimeToSystemTime(local, &calendar);
+  ConsolePrint(u", bias %I64d, ", bias);
+  if (calendarOk) {
+    PrintCalendar(calendar, true);
+  } else {
+    ConsolePrint(u"calendar error %u", platform.GetLastError());
+  }
+}
+
+// The clock, in UTC and local calendar form to the minute: a program run
+// takes a moment, so seconds are left out.
+void Now(Platform& platform) {
+  const FileTime utc = platform.GetSystemTimeAsFileTime();
+  FileTime local = 0;
+  SystemTime utcCalendar;
+  SystemTime localCalendar;
+  const bool ok = platform.FileTimeToSystemTime(utc, &utcCalendar) &&
+                  platform.FileTimeToLocalFileTime(utc, &local) &&
+                  platform.FileTimeToSystemTime(local, &localCalendar);
+  ConsolePrint(u"\nnow: ok %d", static_cast<int32_t>(ok));
+  if (!ok) return;
+  ConsolePrint(u", utc ");
+  PrintCalendar(utcCalendar, false);
+  ConsolePrint(u", local ");
+  PrintCalendar(localCalendar, false);
+}
+
+// The raw free-space query. The figures are the machine's own under Wine,
+// so only how they relate is shown.
+void DiskFree(Platform& platform, const char16_t* path) {
+  uint64_t available = 0;
+  uint64_t total = 0;
+  uint64_t totalFree = 0;
+  platform.SetLastError(0);
+  const bool ok = platform.GetDiskFreeSpaceEx(path, &available, &total, &totalFree);
+  ConsolePrint(u"\ndiskfree %s: ok %d", path, static_cast<int32_t>(ok));
+  if (ok) {
+    ConsolePrint(u", available<=free %d, free<=total %d, total>0 %d",
+                 static_cast<int32_t>(available <= totalFree),
+                 static_cast<int32_t>(totalFree <= total), static_cast<int32_t>(total > 0));
+  } else {
+    ConsolePrint(u", error %u", platform.GetLastError());
+  }
+}
+
+// DeleteProfileW; an empty path or computer is passed as none.
+void DeleteProfile(Platform& platform, const Operation& op) {
+  platform.SetLastError(0);
+  const bool ok = platform.DeleteProfile(op.Field(0), Optional(op.Field(1)), Optional(op.Field(2)));
+  ConsolePrint(u"\ndeleteprofile %s|%s|%s: ok %d", op.Field(0), op.Field(1), op.Field(2),
+               static_cast<int32_t>(ok));
+  if (!ok) ConsolePrint(u", error %u", platform.GetLastError());
+}
+
 }  // namespace
 
 int32_t ProbeMain(Platform& platform, int argc, const char16_t* const* argv) {
@@ -137,6 +361,26 @@ int32_t ProbeMain(Platform& platform, int argc, const char16_t* const* argv) {
       int64_t megabytes = -1;
       const bool ok = GetFreeSpaceMB(platform, settings, op.Field(0), &megabytes);
       ConsolePrint(u"\nfree %s: ok %d, %I64d MB", op.Field(0), static_cast<int32_t>(ok), megabytes);
+    } else if (Equals(name, u"name")) {
+      ComputerName(platform, op.Field(0));
+    } else if (Equals(name, u"version")) {
+      Version(platform, op.Field(0));
+    } else if (Equals(name, u"expand")) {
+      Expand(platform, op);
+    } else if (Equals(name, u"connect")) {
+      Connect(platform, op.Field(0));
+    } else if (Equals(name, u"openkey")) {
+      OpenKey(platform, op);
+    } else if (Equals(name, u"calendar")) {
+      Calendar(platform, op.Field(0));
+    } else if (Equals(name, u"localtime")) {
+      LocalTime(platform, op.Field(0));
+    } else if (Equals(name, u"now")) {
+      Now(platform);
+    } else if (Equals(name, u"diskfree")) {
+      DiskFree(platform, op.Field(0));
+    } else if (Equals(name, u"deleteprofile")) {
+      DeleteProfile(platform, op);
     } else if (Equals(name, u"key")) {
       ConsolePrint(u"\nkey %d", ReadConsoleKey(platform));
     } else if (Equals(name, u"errortext")) {

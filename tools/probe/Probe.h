@@ -21,6 +21,19 @@ namespace wf {
 //   free=PATH                      free space in megabytes
 //   errortext=NUMBER               the system text of an error number
 //   key                            one prompt key read (echoed on the console)
+//   name=CAPACITY                  GetComputerNameW offering CAPACITY characters (default 16)
+//   version=SIZE                   GetVersionExW with the size field SIZE (default 276)
+//   expand=TEXT|CAPACITY           ExpandEnvironmentStringsW into CAPACITY characters
+//   connect=COMPUTER               RegConnectRegistryW to HKLM of COMPUTER ("*" stands
+//                                  for the running computer's name), then close
+//   openkey=KEY|ACCESS|VALUE       open HKLM\KEY with ACCESS (a name such as KEY_READ,
+//                                  DELETE, GENERIC_READ, or a number), then enumerate
+//                                  its first subkey and ask the size of VALUE
+//   calendar=TICKS                 FileTimeToSystemTime of a file time
+//   localtime=TICKS                a UTC file time as local time: bias and calendar
+//   now                            the clock in UTC and local calendar form
+//   diskfree=PATH                  GetDiskFreeSpaceExW on PATH
+//   deleteprofile=SID|PATH|COMPUTER DeleteProfileW (empty PATH, COMPUTER: none)
 // Returns 0, or 87 for an operation it does not know.
 int32_t ProbeMain(Platform& platform, int argc, const char16_t* const* argv);
 
