@@ -1,11 +1,253 @@
 #include "engine/ProfileWalk.h"
 
+#include "engine/ProfileTests.h"
+#include "engine/RegistryText.h"
+#include "engine/TargetPaths.h"
+#include "platform/ConsoleKey.h"
+#include "platform/ConsoleOutput.h"
+
 namespace wf {
+namespace {
+
+constexpr char16_t kHiveName[] = u"NTUSER.DAT";
+constexpr size_t kHiveNameChars = sizeof kHiveName / sizeof kHiveName[0] - 1;
+// The longest profile folder that still leaves room for the hive's name.
+constexpr size_t kLongestFolder = kPathChars - 1 - kHiveNameChars;
+
+// Working values of one iteration, reused from one to the next.
+struct Entry {
+  PathText sid;
+  PathText storedPath;
+  PathText folder;
+  PathText roamingPath;
+  PathText hivePath;
+};
+
+// The last successful deletion: a deleted entry leaves its index to the
+// next one, so the same name at the same index means it is still there.
+struct LastDeletion {
+  bool valid = false;
+  bool orphan = false;
+  uint32_t index = 0;
+  PathText sid;
+};
+
+void PrintErrorText(Platform& platform, int32_t status) {
+  LongText text;
+  platform.GetSystemErrorText(static_cast<uint32_t>(status), text.chars,
+                              static_cast<uint32_t>(LongText::kCapacity));
+  ConsolePrint(u"\n\n%s", text.Data());
+}
+
+void CloseProfileKey(Platform& platform, TargetContext& context) {
+  if (context.ProfileKey != kNoKey) platform.RegCloseKey(context.ProfileKey);
+  context.ProfileKey = kNoKey;
+}
+
+// Asks before a deletion unless confirmation is off. Only y or Y answer
+// yes; the second part of a function or cursor key is dropped, so it can
+// never answer a later prompt.
+bool ConfirmDeletion(Platform& platform, const RunSettings& settings) {
+  if (settings.Confirm == 0) return true;
+  ConsolePrint(u"\nDelete? (Y/N): ");
+  const int32_t key = ReadConsoleKey(platform);
+  DiscardPendingConsoleKey();
+  return key == 0x79 || key == 0x59;
+}
+
+void Decline(TargetContext& context) {
+  ConsolePrint(u"\nAction=Skipping (Cancelled)");
+  context.Result = static_cast<int32_t>(kErrorCancelled);
+}
+
+// The profile's folder in target form, when it is whole and leaves room for
+// the hive's name; false when the expansion or the target form would have
+// been cut.
+bool MakeFolder(Platform& platform, const TargetContext& context, Entry& entry) {
+  if (!ExpandPath(platform, entry.storedPath.Data(), entry.folder)) return false;
+  size_t length = entry.folder.Length();
+  while (length > 0 && entry.folder.chars[length - 1] == u'\\') --length;
+  size_t needed = length + 1;
+  if (const char16_t* name = context.ComputerName.Get()) {
+    const size_t nameLength = TextLength(name);
+    needed += 3 + (nameLength < 257 ? nameLength : 257);
+  }
+  if (needed > kLongestFolder) {
+    entry.folder.Clear();
+    return false;
+  }
+  ToTargetPath(entry.folder.chars, context.ComputerName.Get());
+  return true;
+}
+
+// The orphaned-entry branch: the folder is gone, so the registry entry is
+// removed by deleting its key. Returns true when the key was removed.
+bool RemoveOrphanedEntry(Platform& platform, const RunSettings& settings, TargetContext& context,
+                         const Entry& entry) {
+  ConsolePrint(u"\nModified Date=(Not found)");
+  ConsolePrint(u"\nProfile Age=(Not found)");
+  if (!ConfirmDeletion(platform, settings)) {
+    Decline(context);
+    return false;
+  }
+  ConsolePrint(u"\nAction=Deleting (Not found)");
+  CloseProfileKey(platform, context);
+  RegKey key = kNoKey;
+  const int32_t opened =
+      platform.RegOpenKeyEx(context.ProfileListKey, entry.sid.Data(), 0, kDelete, &key);
+  if (opened == 0) {
+    context.ProfileKey = key;
+  } else {
+    ConsolePrint(u"\nRegOpenKeyEx(%s) failed with error %d", entry.sid.Data(), opened);
+    PrintErrorText(platform, opened);
+  }
+  const int32_t status = platform.RegDeleteKey(context.ProfileListKey, entry.sid.Data());
+  if (status != 0) {
+    ConsolePrint(u"\nRegDeleteKey(%s) failed with error %d", entry.sid.Data(), status);
+    PrintErrorText(platform, status);
+    return false;
+  }
+  ++context.ProfilesDeleted;
+  return true;
+}
+
+// Tests, asks and deletes a profile whose folder exists. Returns true when
+// the profile was deleted.
+bool ProcessProfile(Platform& platform, const RunSettings& settings, TargetContext& context,
+                    Entry& entry) {
+  if (IsSkippedProfile(settings, context, entry.folder.Data(), entry.sid.Data())) {
+    ConsolePrint(u"\nAction=Skipping (Name)");
+    return false;
+  }
+  const RegistryTextRead roaming =
+      ReadRawText(platform, context.ProfileKey, u"CentralProfile", entry.roamingPath);
+  if (roaming.status != 0 && settings.Trace != 0) {
+    ConsolePrint(u"\nRegQueryValueEx(CentralProfile) failed with error %d", roaming.status);
+  }
+  if (!PassesRoamingFilter(settings, entry.roamingPath.Data())) {
+    ConsolePrint(u"\nAction=Skipping (Local)");
+    return false;
+  }
+  entry.hivePath.Assign(entry.folder.Data());
+  entry.hivePath.Append(kHiveName);
+  if (IsProfileInUse(platform, settings, entry.hivePath.Data())) {
+    ConsolePrint(u"\nAction=Skipping (In use)");
+    return false;
+  }
+  if (!ThisProfileIsOld(platform, settings, entry.hivePath.Data())) {
+    ConsolePrint(u"\nAction=Skipping (Date)");
+    return false;
+  }
+  if (!ConfirmDeletion(platform, settings)) {
+    Decline(context);
+    return false;
+  }
+  ConsolePrint(u"\nAction=Deleting");
+  if (platform.DeleteProfile(entry.sid.Data(), entry.folder.Data(), context.ComputerName.Get())) {
+    ++context.ProfilesDeleted;
+    return true;
+  }
+  const auto error = static_cast<int32_t>(platform.GetLastError());
+  context.Result = error;
+  ConsolePrint(u"\nDeleteProfile(%s) failed with error %d", entry.sid.Data(), error);
+  return false;
+}
+
+enum class Outcome { Kept, ProfileDeleted, EntryRemoved };
+
+// One counted entry, from its header to its one action line.
+Outcome ProcessEntry(Platform& platform, const RunSettings& settings, TargetContext& context,
+                     Entry& entry) {
+  if (!MakeFolder(platform, context, entry)) {
+    // No test runs on a cut path: the stored path names the entry.
+    ConsolePrint(u"\n\n[%s]", entry.storedPath.Data());
+    ConsolePrint(u"\nAction=Skipping (Path too long)");
+    return Outcome::Kept;
+  }
+  ConsolePrint(u"\n\n[%s]", entry.folder.Data());
+  const FolderLookup lookup = LookUpFolder(platform, settings, entry.folder.Data());
+  switch (lookup.state) {
+    case FolderState::Missing:
+      return RemoveOrphanedEntry(platform, settings, context, entry) ? Outcome::EntryRemoved
+                                                                     : Outcome::Kept;
+    case FolderState::Unreachable:
+      // A folder that cannot be reached may well exist: its entry stays.
+      ConsolePrint(u"\nAction=Skipping (Unreachable, error %u)", lookup.error);
+      context.Result = static_cast<int32_t>(lookup.error);
+      return Outcome::Kept;
+    case FolderState::Exists:
+      break;
+  }
+  return ProcessProfile(platform, settings, context, entry) ? Outcome::ProfileDeleted
+                                                            : Outcome::Kept;
+}
+
+}  // namespace
 
 void ProcessProfileList(Platform& platform, const RunSettings& settings, TargetContext& context) {
-  (void)platform;
-  (void)settings;
-  (void)context;
+  Entry entry;
+  LastDeletion last;
+  uint32_t index = 0;
+  for (;;) {
+    entry.sid.Clear();
+    uint32_t nameChars = static_cast<uint32_t>(PathText::kCapacity);
+    if (platform.RegEnumKeyEx(context.ProfileListKey, index, entry.sid.chars, &nameChars) != 0) {
+      break;
+    }
+    entry.sid.chars[PathText::kCapacity - 1] = 0;
+    if (settings.Trace != 0) ConsolePrint(u"\n\nKeyName[%u]: [%s]", index, entry.sid.Data());
+
+    // A deletion that reported success but left its entry in place: count
+    // it as not deleted and move on rather than visit it again and again.
+    if (last.valid && last.index == index && Equals(last.sid.Data(), entry.sid.Data())) {
+      if (last.orphan) {
+        ConsolePrint(u"\nRegDeleteKey(%s) reported success, but the entry is still listed.",
+                     entry.sid.Data());
+      } else {
+        ConsolePrint(u"\nDeleteProfile(%s) reported success, but the entry is still listed.",
+                     entry.sid.Data());
+      }
+      --context.ProfilesDeleted;
+      last.valid = false;
+      ++index;
+      continue;
+    }
+    last.valid = false;
+    ++index;
+
+    RegKey key = kNoKey;
+    const int32_t opened =
+        platform.RegOpenKeyEx(context.ProfileListKey, entry.sid.Data(), 0, kKeyQueryValue, &key);
+    if (opened == 0) {
+      context.ProfileKey = key;
+    } else if (settings.Trace != 0) {
+      ConsolePrint(u"\nRegOpenKeyEx(%s) failed with error %d", entry.sid.Data(), opened);
+    }
+
+    const RegistryTextRead path =
+        ReadRegistryText(platform, context.ProfileKey, u"ProfileImagePath", entry.storedPath);
+    if (path.status != 0 && settings.Trace != 0) {
+      ConsolePrint(u"\nRegQueryValueEx(ProfileImagePath) failed with error %d", path.status);
+    }
+    if (!path.ok || entry.storedPath.Empty()) {
+      CloseProfileKey(platform, context);
+      continue;
+    }
+    ++context.ProfilesEnumerated;
+    if (settings.Trace != 0) ConsolePrint(u"\nFolderBuffer: [%s]", entry.storedPath.Data());
+
+    const Outcome outcome = ProcessEntry(platform, settings, context, entry);
+    if (outcome != Outcome::Kept) {
+      // The entries behind a removed one move down by one index.
+      --index;
+      last.valid = true;
+      last.orphan = outcome == Outcome::EntryRemoved;
+      last.index = index;
+      last.sid.Assign(entry.sid.Data());
+    }
+    CloseProfileKey(platform, context);
+  }
+  CloseProfileKey(platform, context);
 }
 
 }  // namespace wf

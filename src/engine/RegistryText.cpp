@@ -26,6 +26,24 @@ RegistryTextRead ReadRegistryText(Platform& platform, RegKey key, const char16_t
   return read;
 }
 
+RegistryTextRead ReadRawText(Platform& platform, RegKey key, const char16_t* valueName,
+                             PathText& text) {
+  RegistryTextRead read;
+  text.Clear();
+  uint32_t bytes = PathText::ByteSize();
+  read.status = platform.RegQueryValueEx(key, valueName, &read.type,
+                                         reinterpret_cast<uint8_t*>(text.chars), &bytes);
+  read.ok = read.status == 0;
+  if (!read.ok) {
+    read.type = 0;
+    text.Clear();
+    return read;
+  }
+  const size_t chars = bytes / 2;
+  text.chars[chars < PathText::kCapacity ? chars : PathText::kCapacity - 1] = 0;
+  return read;
+}
+
 bool ExpandPath(Platform& platform, const char16_t* source, PathText& destination) {
   destination.Clear();
   const uint32_t needed = platform.ExpandEnvironmentStrings(

@@ -23,6 +23,13 @@ struct RegistryTextRead {
 RegistryTextRead ReadRegistryText(Platform& platform, RegKey key, const char16_t* valueName,
                                   PathText& text);
 
+// Reads a value of any type as text: the buffer is cleared and offered
+// whole; the text ends at its stored terminator or right after its data,
+// and data that fill the whole buffer give up their last character to the
+// terminator. A failed read leaves the text empty.
+RegistryTextRead ReadRawText(Platform& platform, RegKey key, const char16_t* valueName,
+                             PathText& text);
+
 // Expands the environment references of source into destination with the
 // running computer's environment. The destination is cleared first and
 // always ends up terminated within its capacity, whatever the platform

@@ -154,6 +154,10 @@ int32_t ReadConsoleKey(Platform& platform) {
   return code;
 }
 
+void DiscardPendingConsoleKey() {
+  g_keys.pending = -1;
+}
+
 void ResetConsoleKey() {
   g_keys = KeyState{};
 }

@@ -15,6 +15,10 @@ namespace wf {
 // Keys without such a code (Shift, Ctrl or Alt alone) are skipped.
 int32_t ReadConsoleKey(Platform& platform);
 
+// Drops the pending second part of a two-part key code, if any: a prompt
+// that takes one keystroke leaves nothing behind for the next prompt.
+void DiscardPendingConsoleKey();
+
 // Forgets the console handles and any pending code (a fresh process).
 void ResetConsoleKey();
 
