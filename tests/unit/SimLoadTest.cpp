@@ -58,14 +58,16 @@ const char* const kScenario = R"json({
         }
       },
       "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-1-1-1-1002": {
-        "denyDelete": true
+        "denyDelete": true, "denyRead": true
       },
       "software\\microsoft\\windows nt\\currentversion\\profilelist\\S-1-5-21-1-1-1-1001": {
         "values": {"ProfileImagePath": {"type": "REG_EXPAND_SZ", "text": "C:\\Users\\Bob"}}
       }
     },
-    "volumes": {"C:": {"freeBytes": 1572864000, "totalBytes": 64000000000}, "d": {"freeBytes": 5}},
+    "volumes": {"C:": {"freeBytes": 1572864000, "totalBytes": 64000000000, "availableBytes": 1000},
+                "d": {"freeBytes": 5}},
     "files": [
+      {"path": "D:\\Locked.dat", "denyAccess": true},
       {"path": "C:\\Users\\Bob", "directory": true, "modified": 134117298000000000},
       {"path": "C:\\Users\\Bob\\NTUSER.DAT", "modified": 134371440000000000, "heldOpen": true, "attributes": 2},
       {"path": "C:\\Users\\Ann\\NTUSER.DAT", "modified": 134380008000000000}
@@ -74,10 +76,11 @@ const char* const kScenario = R"json({
   "remotes": {
     "PC07": {
       "registry": {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion": {"values": {"CurrentBuildNumber": "2600"}}},
-      "shares": {"C$": "up", "D$": "down", "e$": "denied"},
+      "shares": {"C$": "up", "D$": "down", "e$": "denied", "F$": 1231},
       "remoteRegistry": 53,
       "deleteProfile": {"fail": {"S-1-5-21-7-7-7-1001": 5}}
-    }
+    },
+    "PC08": {"remoteRegistry": {"status": 1722, "fromConnection": 2}}
   },
   "faults": [
     {"call": "RegOpenKeyEx", "occurrence": 2, "status": 5},
@@ -120,13 +123,20 @@ TEST(SimLoadTest, StagesEveryPartOfAScenario) {
   // Key paths match case-insensitively and keep the first spelling.
   EXPECT_EQ(local.ProfileKeys(),
             (std::vector<std::u16string>{u"S-1-5-21-1-1-1-1001", u"S-1-5-21-1-1-1-1002"}));
-  EXPECT_TRUE(local.FindKey(std::u16string(kProfileList) + u"\\S-1-5-21-1-1-1-1002")->denyDelete);
+  const SimKey* denied = local.FindKey(std::u16string(kProfileList) + u"\\S-1-5-21-1-1-1-1002");
+  EXPECT_TRUE(denied->denyDelete);
+  EXPECT_TRUE(denied->denyRead);
+  EXPECT_FALSE(local.FindKey(kProfileList)->denyRead);
 
   ASSERT_NE(local.Volume(u'C'), nullptr);
   EXPECT_EQ(local.Volume(u'C')->freeBytes, 1572864000u);
   EXPECT_EQ(local.Volume(u'C')->totalBytes, 64000000000u);
+  EXPECT_EQ(local.Volume(u'C')->availableBytes, 1000u);
   ASSERT_NE(local.Volume(u'D'), nullptr);
   EXPECT_EQ(local.Volume(u'D')->freeBytes, 5u);
+  EXPECT_EQ(local.Volume(u'D')->availableBytes, 5u);  // no quota: the free bytes
+  EXPECT_TRUE(local.FindFile(u"D:\\Locked.dat")->denyAccess);
+  EXPECT_FALSE(local.FindFile(u"C:\\Users\\Bob")->denyAccess);
 
   const FileTime now = At(2026, 12, 1, 12);
   EXPECT_EQ(sim.Now(), now);
@@ -146,12 +156,17 @@ TEST(SimLoadTest, StagesEveryPartOfAScenario) {
 
   SimComputer* pc07 = sim.FindComputer(u"pc07");
   ASSERT_NE(pc07, nullptr);
-  EXPECT_EQ(pc07->Share(u'C'), ShareState::Up);
-  EXPECT_EQ(pc07->Share(u'D'), ShareState::Down);
-  EXPECT_EQ(pc07->Share(u'E'), ShareState::Denied);
+  EXPECT_EQ(pc07->ShareStatus(u'C'), 0u);
+  EXPECT_EQ(pc07->ShareStatus(u'D'), kErrorBadNetPath);
+  EXPECT_EQ(pc07->ShareStatus(u'E'), kErrorAccessDenied);
+  EXPECT_EQ(pc07->ShareStatus(u'F'), 1231u);
   EXPECT_EQ(pc07->remoteRegistryStatus, 53u);
   EXPECT_EQ(pc07->DeleteProfileFailure(u"S-1-5-21-7-7-7-1001"), 5u);
   EXPECT_NE(pc07->Volume(u'C'), nullptr);  // the default volume
+  SimComputer* pc08 = sim.FindComputer(u"PC08");
+  ASSERT_NE(pc08, nullptr);
+  EXPECT_EQ(pc08->remoteRegistryStatus, 1722u);
+  EXPECT_EQ(pc08->remoteRegistryFromConnection, 2u);
 
   LongText text;
   sim.GetSystemErrorText(5, text.Data(), LongText::kCapacity);
@@ -241,6 +256,15 @@ TEST(SimLoadTest, ProblemsAreReportedWithTheirPlace) {
        "local.files[0].modified: must be a whole number of file-time ticks"},
       {R"({"local": {"files": [{"path": "C:\\a", "modified": -1}]}})", "local.files[0].modified"},
       {R"({"remotes": {"PC07": {"shares": {"C$": "sideways"}}}})", "remotes.PC07.shares.C$"},
+      {R"({"remotes": {"PC07": {"shares": {"C$": 0}}}})", "remotes.PC07.shares.C$"},
+      {R"({"local": {"volumes": {"C:": {"freeBytes": 5, "availableBytes": 6}}}})",
+       "local.volumes.C:.availableBytes: must be a whole number from 0 to 5"},
+      {R"({"remotes": {"PC07": {"remoteRegistry": {"status": 5}}}})",
+       "remotes.PC07.remoteRegistry: needs status and fromConnection"},
+      {R"({"remotes": {"PC07": {"remoteRegistry": {"status": 5, "fromConnection": 0}}}})",
+       "remotes.PC07.remoteRegistry.fromConnection: counts from 1"},
+      {R"({"remotes": {"PC07": {"remoteRegistry": {"status": 0, "fromConnection": 2}}}})",
+       "remotes.PC07.remoteRegistry.status: must be non-zero"},
       {R"({"faults": [{"call": "RegFlushKey", "status": 5}]})", "faults[0].call"},
       {R"({"faults": [{"call": "CreateFile"}]})", "faults[0]: needs either status or exception"},
       {R"({"faults": [{"call": "CreateFile", "exception": "procNotFound", "module": "a.dll"}]})",
@@ -257,24 +281,38 @@ TEST(SimLoadTest, ProblemsAreReportedWithTheirPlace) {
   }
 }
 
-TEST(SimLoadTest, StateListsProfileKeysFoldersExitCodeAndEcho) {
+TEST(SimLoadTest, StateListsWhatIsLeftAndWhatWasDone) {
   SimPlatform sim;
   ASSERT_EQ(LoadScenario(R"({
     "local": {"registry": {
       "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-2": {},
       "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-1": {}},
-      "files": [{"path": "C:\\Users\\Bob\\NTUSER.DAT"}, {"path": "c:\\users\\ann", "directory": true}]},
-    "remotes": {"PC07": {}},
+      "files": [{"path": "C:\\Users\\Bob\\NTUSER.DAT"}, {"path": "c:\\users\\ann", "directory": true},
+                {"path": "C:\\Users\\Ann\\b.txt"}, {"path": "C:\\USERS\\ANN\\A.TXT"}]},
+    "remotes": {"PC07": {"files": [{"path": "D:\\x.dat"}]}},
     "console": {"keys": ["y"]}})",
                          sim),
             "");
   EXPECT_TRUE(sim.DeleteProfile(u"S-1-5-21-2", u"C:\\Users\\Bob\\", nullptr));
+  RegKey list = kNoKey;
+  ASSERT_EQ(sim.RegOpenKeyEx(kHKeyLocalMachine, kProfileList, 0, kKeyRead, &list), 0);
+  EXPECT_EQ(sim.RegDeleteKey(list, u"S-1-5-21-9"), kErrorFileNotFound);
+  FindData data;
+  EXPECT_NE(sim.FindFirstFile(u"C:\\Users\\Ann", &data), kInvalidHandle);  // left open
   ASSERT_TRUE(sim.OpenConsoleOutput());
   sim.WriteConsoleByte('y');
   const nlohmann::json state = nlohmann::json::parse(StateText(sim, int32_t(0xC0000005u)));
   EXPECT_EQ(state["local"]["profileKeys"], nlohmann::json({"S-1-5-21-1"}));
-  EXPECT_EQ(state["local"]["folders"], nlohmann::json({"C:\\Users", "C:\\users\\ann"}));
+  // Sorted case-insensitively; staged folders keep their first spelling.
+  EXPECT_EQ(state["local"]["folders"], nlohmann::json({"C:\\Users", "C:\\Users\\ann"}));
+  EXPECT_EQ(state["local"]["files"],
+            nlohmann::json({"C:\\Users\\ann\\A.TXT", "C:\\Users\\ann\\b.txt"}));
   EXPECT_EQ(state["remotes"]["PC07"]["profileKeys"], nlohmann::json::array());
+  EXPECT_EQ(state["remotes"]["PC07"]["files"], nlohmann::json({"D:\\x.dat"}));
+  EXPECT_EQ(state["calls"], nlohmann::json::parse(R"([
+    ["DeleteProfile", "S-1-5-21-2", "C:\\Users\\Bob\\", null],
+    ["RegDeleteKey", "S-1-5-21-9"]])"));
+  EXPECT_EQ(state["openHandles"], 2);
   EXPECT_EQ(state["exitCode"], 3221225477u);
   EXPECT_EQ(state["consoleEcho"], "y");
 }

@@ -2,6 +2,9 @@
 // engine relies on, as Windows shows it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,14 +46,18 @@ class SimRegistryTest : public ::testing::Test {
 
 TEST_F(SimRegistryTest, SubkeysEnumerateInWindowsOrderWhateverTheStagingOrder) {
   for (const char16_t* sid :
-       {u"S-1-5-21-9", u"s-1-5-18", u"S-1-5-21-10", u"S-1-5-21_x", u"S-1-5-20"}) {
+       {u"S-1-5-21-9", u"S-1-5-21-_", u"s-1-5-18", u"S-1-5-21-^", u"S-1-5-21-10", u"S-1-5-21-]",
+        u"S-1-5-21-b", u"S-1-5-21-[", u"S-1-5-20", u"S-1-5-21-A"}) {
     sim.Local().CreateKey(std::u16string(kProfileList) + u"\\" + sid);
   }
-  // Upper-case comparison: '_' (0x5F) sorts after letters and digits, and
-  // names keep the case they were created with.
+  // Names compare upper-cased: "[" "]" "^" "_" (0x5B to 0x5F) sort after
+  // the letters, where a lower-case comparison would put them before
+  // ("a" is 0x61). Names keep the case they were created with.
   const RegKey list = Open(kProfileList);
-  EXPECT_EQ(Enumerate(list), (std::vector<std::u16string>{u"s-1-5-18", u"S-1-5-20", u"S-1-5-21-10",
-                                                          u"S-1-5-21-9", u"S-1-5-21_x"}));
+  EXPECT_EQ(Enumerate(list),
+            (std::vector<std::u16string>{u"s-1-5-18", u"S-1-5-20", u"S-1-5-21-10", u"S-1-5-21-9",
+                                         u"S-1-5-21-A", u"S-1-5-21-b", u"S-1-5-21-[", u"S-1-5-21-]",
+                                         u"S-1-5-21-^", u"S-1-5-21-_"}));
 
   char16_t small[8] = {u'x'};
   uint32_t chars = 8;  // "s-1-5-18" needs 9 with its terminator
@@ -77,11 +84,16 @@ TEST_F(SimRegistryTest, ValueReadsFollowTheOfferedByteCount) {
   PathText text;
   uint32_t type = 0;
   uint32_t bytes = PathText::ByteSize();
+  text.Assign(u"C:\\Users");
   EXPECT_EQ(
       sim.RegQueryValueEx(list, u"Long", &type, reinterpret_cast<uint8_t*>(text.Data()), &bytes),
       kErrorMoreData);
   EXPECT_EQ(bytes, 524u);  // the size needed, terminator included
   EXPECT_EQ(type, kRegSz);
+  // The buffer's contents are undefined then: every offered byte is junk,
+  // so a caller that reads it as text finds no terminator.
+  const auto* raw = reinterpret_cast<const uint8_t*>(text.Data());
+  EXPECT_EQ(std::count(raw, raw + PathText::ByteSize(), 0xCD), PathText::ByteSize());
 
   bytes = PathText::ByteSize();
   EXPECT_EQ(
@@ -124,6 +136,40 @@ TEST_F(SimRegistryTest, ValueReadsFollowTheOfferedByteCount) {
   EXPECT_EQ(sim.RegQueryValueEx(enumerateOnly, u"Fits", &type,
                                 reinterpret_cast<uint8_t*>(text.Data()), &bytes),
             kErrorAccessDenied);
+}
+
+TEST_F(SimRegistryTest, KeySecurityRefusesTheDeniedRightsOnly) {
+  const std::u16string list = kProfileList;
+  sim.Local().CreateKey(list + u"\\S-1-5-21-1\\Below");
+  sim.Local().FindKey(list + u"\\S-1-5-21-1")->denyRead = true;
+  sim.Local().CreateKey(list + u"\\S-1-5-21-2").denyDelete = true;
+  const RegKey listKey = Open(kProfileList);
+
+  RegKey key = kNoKey;
+  for (uint32_t access : std::initializer_list<uint32_t>{
+           kKeyRead, kKeyQueryValue, kKeyEnumerateSubKeys, kGenericRead, kKeyAllAccess,
+           kKeyQueryValue | kDelete, 0x10000000u /* GENERIC_ALL */}) {
+    EXPECT_EQ(sim.RegOpenKeyEx(listKey, u"S-1-5-21-1", 0, access, &key), kErrorAccessDenied)
+        << access;
+  }
+  EXPECT_EQ(sim.RegOpenKeyEx(listKey, u"S-1-5-21-2", 0, 0x10000000u, &key), kErrorAccessDenied);
+  // Keys below a key that refuses reading open as usual.
+  EXPECT_EQ(sim.RegCloseKey(Open(u"S-1-5-21-1\\Below", kKeyRead, listKey)), 0);
+  // MAXIMUM_ALLOWED gets what is granted; the open works, reading does not.
+  const RegKey most = Open(u"S-1-5-21-1", 0x02000000u, listKey);
+  uint32_t bytes = 0;
+  EXPECT_EQ(sim.RegQueryValueEx(most, u"ProfileImagePath", nullptr, nullptr, &bytes),
+            kErrorAccessDenied);
+  EXPECT_EQ(sim.RegCloseKey(most), 0);
+  EXPECT_EQ(sim.RegCloseKey(Open(u"S-1-5-21-2", 0x02000000u | kKeyRead, listKey)), 0);
+
+  // Refused reading leaves deletion alone.
+  EXPECT_EQ(sim.RegCloseKey(Open(u"S-1-5-21-1\\Below", kDelete, listKey)), 0);
+  EXPECT_EQ(sim.RegDeleteKey(listKey, u"S-1-5-21-1\\Below"), 0);
+  EXPECT_EQ(sim.RegDeleteKey(listKey, u"S-1-5-21-1"), 0);
+  EXPECT_EQ(Enumerate(listKey), (std::vector<std::u16string>{u"S-1-5-21-2"}));
+  EXPECT_EQ(sim.RegCloseKey(listKey), 0);
+  EXPECT_EQ(sim.OpenRegistryHandles(), 0u);
 }
 
 TEST_F(SimRegistryTest, OpeningAndClosingKeys) {
@@ -172,6 +218,9 @@ TEST_F(SimRegistryTest, ConnectingReachesTheLocalOrARemoteHive) {
   SimComputer& pc07 = sim.AddRemote(u"PC07");
   pc07.SetString(kCurrentVersion, u"CurrentBuildNumber", u"2600");
   sim.AddRemote(u"PC08").remoteRegistryStatus = 1722;
+  SimComputer& pc09 = sim.AddRemote(u"PC09");
+  pc09.remoteRegistryStatus = 5;
+  pc09.remoteRegistryFromConnection = 2;
 
   RegKey root = 7;
   EXPECT_EQ(sim.RegConnectRegistry(u"pc01", kHKeyLocalMachine, &root), 0);
@@ -179,6 +228,11 @@ TEST_F(SimRegistryTest, ConnectingReachesTheLocalOrARemoteHive) {
   EXPECT_EQ(sim.RegConnectRegistry(u"PC99", kHKeyLocalMachine, &root), kErrorBadNetPath);
   EXPECT_EQ(root, kNoKey);
   EXPECT_EQ(sim.RegConnectRegistry(u"PC08", kHKeyLocalMachine, &root), 1722);
+  // The service fails from the second connection on, counted per computer.
+  ASSERT_EQ(sim.RegConnectRegistry(u"PC09", kHKeyLocalMachine, &root), 0);
+  EXPECT_EQ(sim.RegCloseKey(root), 0);
+  EXPECT_EQ(sim.RegConnectRegistry(u"PC09", kHKeyLocalMachine, &root), 5);
+  EXPECT_EQ(sim.RegConnectRegistry(u"PC09", kHKeyLocalMachine, &root), 5);
 
   ASSERT_EQ(sim.RegConnectRegistry(u"\\\\Pc07", kHKeyLocalMachine, &root), 0);
   const RegKey version = Open(kCurrentVersion.data(), kKeyRead, root);
@@ -209,8 +263,10 @@ class SimFilesTest : public ::testing::Test {
     pc07.AddFolder(u"D:\\Profiles\\Joe");
     pc07.AddFolder(u"E:\\Data");
     pc07.SetVolume(u'D', 3 * 1048576, 100 * 1048576);
-    pc07.SetShare(u'D', ShareState::Down);
-    pc07.SetShare(u'E', ShareState::Denied);
+    pc07.AddFolder(u"G:\\Data");
+    pc07.SetShare(u'D', kErrorBadNetPath);
+    pc07.SetShare(u'E', kErrorAccessDenied);
+    pc07.SetShare(u'G', 1231);
   }
   // The status of a failed search, or 0 with the attributes in *data.
   uint32_t Find(const char16_t* path, FindData* data = nullptr) {
@@ -258,13 +314,72 @@ TEST_F(SimFilesTest, SearchFindsExactEntriesWithTheirAttributesAndTimes) {
   EXPECT_EQ(sim.OpenFileHandles(), 0u);
 }
 
+// Every file call sees the path as GetFullPathNameW makes it.
+TEST_F(SimFilesTest, PathsAreNormalizedAsWin32Does) {
+  FindData data;
+  for (const char16_t* bob :
+       {u"C:\\Users\\Bob.", u"C:/Users/Bob ", u"C:\\Users\\\\x\\..\\Bob", u"C:\\..\\..\\Users\\Bob",
+        u"C:\\Users.\\Bob. .", u"C:\\Users\\.\\Bob\\.", u"C:\\Users\\Bob\\Extra\\.."}) {
+    EXPECT_EQ(Find(bob, &data), 0u) << ToUtf8(bob);
+    EXPECT_EQ(std::u16string(data.fileName), u"Bob") << ToUtf8(bob);
+  }
+  // Ending in a separator once normalized finds nothing; a component
+  // followed by a separator loses one dot only, and dots alone are a name.
+  EXPECT_EQ(Find(u"C:\\Users\\Bob\\\\"), kErrorFileNotFound);
+  EXPECT_EQ(Find(u"C:\\Users\\Bob\\ "), kErrorFileNotFound);
+  EXPECT_EQ(Find(u"C:\\Users..\\Bob"), kErrorPathNotFound);
+  EXPECT_EQ(Find(u"C:\\Users\\...\\Bob"), kErrorPathNotFound);
+  // Through a share, ".." stops at the share's root.
+  EXPECT_EQ(Find(u"\\\\PC07\\C$\\..\\..\\Users//Eve.", &data), 0u);
+  EXPECT_EQ(std::u16string(data.fileName), u"Eve");
+
+  EXPECT_EQ(OpenExclusive(u"C:/Users//Bob\\NTUSER.DAT. "), 0u);
+  uint64_t available = 0, total = 0, free = 0;
+  EXPECT_TRUE(sim.GetDiskFreeSpaceEx(u"C:\\Users\\Bob\\..\\..\\", &available, &total, &free));
+  EXPECT_TRUE(sim.GetDiskFreeSpaceEx(u"\\\\PC07\\C$\\Users\\Eve.\\", &available, &total, &free));
+
+  // Staging and looking up follow the same rules.
+  sim.Local().AddFolder(u"C:\\Users\\Zed. ");
+  EXPECT_TRUE(sim.Local().FolderExists(u"c:/users/zed"));
+  EXPECT_EQ(sim.Local().Folders(),
+            (std::vector<std::u16string>{u"C:\\Users", u"C:\\Users\\Ann", u"C:\\Users\\Bob",
+                                         u"C:\\Users\\Zed"}));
+  EXPECT_EQ(sim.OpenFileHandles(), 0u);
+}
+
+TEST_F(SimFilesTest, EntriesThatRefuseAccess) {
+  SimComputer& pc = sim.Local();
+  pc.AddFolder(u"C:\\Users\\Sec").denyAccess = true;
+  pc.AddFile(u"C:\\Users\\Sec\\NTUSER.DAT");
+  pc.FindFile(u"C:\\Users\\Bob\\NTUSER.DAT")->denyAccess = true;
+
+  // Listed in the parent, so a search for the entry itself finds it.
+  EXPECT_EQ(Find(u"C:\\Users\\Sec"), 0u);
+  EXPECT_EQ(Find(u"C:\\Users\\Bob\\NTUSER.DAT"), 0u);
+  // Nothing below a refusing folder can be reached, existing or not.
+  EXPECT_EQ(Find(u"C:\\Users\\Sec\\NTUSER.DAT"), kErrorAccessDenied);
+  EXPECT_EQ(Find(u"C:\\Users\\Sec\\Missing\\x"), kErrorAccessDenied);
+  EXPECT_EQ(OpenExclusive(u"C:\\Users\\Sec\\NTUSER.DAT"), kErrorAccessDenied);
+  EXPECT_EQ(OpenExclusive(u"C:\\Users\\Bob\\NTUSER.DAT"), kErrorAccessDenied);
+  EXPECT_EQ(sim.CreateFile(u"C:\\Users\\Sec", kGenericRead, 7, kOpenExisting, 0x02000000u),
+            kInvalidHandle);
+  EXPECT_EQ(sim.GetLastError(), kErrorAccessDenied);
+  uint64_t available = 0, total = 0, free = 0;
+  EXPECT_FALSE(sim.GetDiskFreeSpaceEx(u"C:\\Users\\Sec\\", &available, &total, &free));
+  EXPECT_EQ(sim.GetLastError(), kErrorAccessDenied);
+  EXPECT_FALSE(sim.GetDiskFreeSpaceEx(u"C:\\Users\\Sec\\Sub\\", &available, &total, &free));
+  EXPECT_EQ(sim.GetLastError(), kErrorAccessDenied);
+  EXPECT_EQ(sim.OpenFileHandles(), 0u);
+}
+
 TEST_F(SimFilesTest, AdministrativeSharesReachEachComputersDrives) {
   EXPECT_EQ(Find(u"\\\\pc07\\c$\\Users\\Eve"), 0u);
   EXPECT_EQ(Find(u"\\\\PC07\\C$\\Users\\Bob"), kErrorFileNotFound);  // Bob lives on PC01
   EXPECT_EQ(Find(u"\\\\PC01\\C$\\Users\\Bob"), 0u);                  // the own computer too
   EXPECT_EQ(Find(u"\\\\PC07\\D$\\Profiles\\Joe"), kErrorBadNetPath);
   EXPECT_EQ(Find(u"\\\\PC07\\E$\\Data"), kErrorAccessDenied);
-  EXPECT_EQ(Find(u"\\\\PC07\\F$\\Data"), 67u);  // no such share
+  EXPECT_EQ(Find(u"\\\\PC07\\G$\\Data"), 1231u);  // any status, as staged
+  EXPECT_EQ(Find(u"\\\\PC07\\F$\\Data"), 67u);    // no such share
   EXPECT_EQ(Find(u"\\\\PC99\\C$\\Users"), kErrorBadNetPath);
   EXPECT_EQ(OpenExclusive(u"\\\\PC07\\D$\\Profiles\\Joe\\NTUSER.DAT"), kErrorBadNetPath);
 }
@@ -289,14 +404,21 @@ TEST_F(SimFilesTest, ExclusiveOpenTellsAHeldFileFromAFreeOne) {
 TEST_F(SimFilesTest, FreeSpaceComesFromTheVolumeOfTheFolder) {
   uint64_t available = 0, total = 0, free = 0;
   ASSERT_TRUE(sim.GetDiskFreeSpaceEx(u"C:\\Users\\", &available, &total, &free));
+  EXPECT_EQ(available, 10ull << 30);
   EXPECT_EQ(free, 10ull << 30);
   EXPECT_EQ(total, 64ull << 30);
-  sim.FindComputer(u"PC07")->SetShare(u'D', ShareState::Up);
+  // A quota: the caller's share comes first, the volume's free bytes last.
+  sim.Local().SetVolume(u'C', 5000, 9000, 1200);
+  ASSERT_TRUE(sim.GetDiskFreeSpaceEx(u"C:\\Users\\", &available, &total, &free));
+  EXPECT_EQ(available, 1200u);
+  EXPECT_EQ(total, 9000u);
+  EXPECT_EQ(free, 5000u);
+  sim.FindComputer(u"PC07")->SetShare(u'D', 0);
   ASSERT_TRUE(sim.GetDiskFreeSpaceEx(u"\\\\PC07\\D$\\Profiles\\", &available, &total, &free));
   EXPECT_EQ(free, 3u * 1048576);
   EXPECT_FALSE(sim.GetDiskFreeSpaceEx(u"\\\\PC07\\E$\\", &available, &total, &free));
   EXPECT_EQ(sim.GetLastError(), kErrorAccessDenied);
-  sim.FindComputer(u"PC07")->SetShare(u'E', ShareState::Up);
+  sim.FindComputer(u"PC07")->SetShare(u'E', 0);
   // E: has folders but no volume.
   EXPECT_FALSE(sim.GetDiskFreeSpaceEx(u"\\\\PC07\\E$\\Data\\", &available, &total, &free));
   EXPECT_EQ(sim.GetLastError(), kErrorPathNotFound);
@@ -326,9 +448,84 @@ TEST_F(SimDeleteProfileTest, RemovesFolderTreeAndRegistryEntryTogether) {
             (std::vector<std::u16string>{u"C:\\Users", u"C:\\Users\\Ann", u"C:\\Users\\Bobby"}));
   EXPECT_EQ(sim.Local().FindFile(u"C:\\Users\\Bob\\NTUSER.DAT"), nullptr);
 
+  // The path is normalized like any other; an empty computer name is the
+  // running computer.
+  EXPECT_TRUE(sim.DeleteProfile(u"S-1-5-21-1-1003", u"C:/Users//Bobby.", u""));
+  EXPECT_FALSE(sim.Local().FolderExists(u"C:\\Users\\Bobby"));
+}
+
+TEST_F(SimDeleteProfileTest, AComputerNameWorksOnlyBeforeVista) {
+  SimComputer& pc07 = *sim.FindComputer(u"PC07");
+  for (const char16_t* name : {u"PC07", u"PC01"}) {
+    EXPECT_FALSE(sim.DeleteProfile(u"S-1-5-21-7-1001", u"\\\\PC07\\C$\\Users\\Eve\\", name));
+    EXPECT_EQ(sim.GetLastError(), kErrorInvalidParameter);
+  }
+  sim.Local().build = 6000;
+  EXPECT_FALSE(sim.DeleteProfile(u"S-1-5-21-1-1003", nullptr, u"PC01"));
+  EXPECT_EQ(sim.GetLastError(), kErrorInvalidParameter);
+  EXPECT_EQ(pc07.ProfileKeys().size(), 1u);
+  EXPECT_EQ(sim.Local().ProfileKeys().size(), 3u);
+
+  sim.Local().build = 5999;
+  pc07.remoteRegistryStatus = 1722;
+  EXPECT_FALSE(sim.DeleteProfile(u"S-1-5-21-7-1001", u"\\\\PC07\\C$\\Users\\Eve\\", u"PC07"));
+  EXPECT_EQ(sim.GetLastError(), 1722u);
+  pc07.remoteRegistryStatus = 0;
   EXPECT_TRUE(sim.DeleteProfile(u"S-1-5-21-7-1001", u"\\\\PC07\\C$\\Users\\Eve\\", u"PC07"));
-  EXPECT_TRUE(sim.FindComputer(u"PC07")->ProfileKeys().empty());
-  EXPECT_FALSE(sim.FindComputer(u"PC07")->FolderExists(u"C:\\Users\\Eve"));
+  EXPECT_TRUE(pc07.ProfileKeys().empty());
+  EXPECT_FALSE(pc07.FolderExists(u"C:\\Users\\Eve"));
+  // Without a path, the entry's own folder, on the named computer.
+  pc07.SetString(std::u16string(kProfileList) + u"\\S-1-5-21-7-1002", u"ProfileImagePath",
+                 u"C:\\Users\\Joe");
+  pc07.AddFolder(u"C:\\Users\\Joe");
+  EXPECT_TRUE(sim.DeleteProfile(u"S-1-5-21-7-1002", nullptr, u"\\\\pc07"));
+  EXPECT_FALSE(pc07.FolderExists(u"C:\\Users\\Joe"));
+}
+
+TEST_F(SimDeleteProfileTest, AnEntryThatRefusesAccessKeepsTheWholeProfile) {
+  SimComputer& pc = sim.Local();
+  pc.FindFile(u"C:\\Users\\Bob\\NTUSER.DAT")->denyAccess = true;
+  pc.AddFolder(u"C:\\Users\\Bobby\\Locked").denyAccess = true;
+  pc.FindFile(u"C:\\Users\\Ann")->denyAccess = true;
+  const std::u16string list = kProfileList;
+  pc.SetString(list + u"\\S-1-5-21-1-1004", u"ProfileImagePath", u"C:\\Users\\Ann\\Sub");
+
+  const std::vector<std::u16string> folders = pc.Folders();
+  for (const char16_t* sid : {u"S-1-5-21-1-1001", u"S-1-5-21-1-1003", u"S-1-5-21-1-1004"}) {
+    EXPECT_FALSE(sim.DeleteProfile(sid, nullptr, nullptr)) << ToUtf8(sid);
+    EXPECT_EQ(sim.GetLastError(), kErrorAccessDenied) << ToUtf8(sid);
+  }
+  // Ann's folder refuses access itself: the held hive inside is never seen.
+  EXPECT_FALSE(sim.DeleteProfile(u"S-1-5-21-1-1002", nullptr, nullptr));
+  EXPECT_EQ(sim.GetLastError(), kErrorAccessDenied);
+  EXPECT_EQ(pc.ProfileKeys().size(), 4u);
+  EXPECT_EQ(pc.Folders(), folders);
+  EXPECT_NE(pc.FindFile(u"C:\\Users\\Bob\\NTUSER.DAT"), nullptr);
+}
+
+TEST_F(SimDeleteProfileTest, DeletionCallsAreRecordedWhateverTheOutcome) {
+  sim.AddFault(FaultPlan::Status("DeleteProfile", 2, 5));
+  sim.AddFault(FaultPlan::Exception("RegDeleteKey", 2, FaultPlan::Kind::AccessViolation));
+  EXPECT_TRUE(sim.DeleteProfile(u"S-1-5-21-1-1003", nullptr, nullptr));
+  EXPECT_FALSE(sim.DeleteProfile(u"S-1-5-21-1-1001", u"C:\\Users\\Bob", nullptr));  // injected
+  EXPECT_FALSE(sim.DeleteProfile(u"S-1-5-21-1-1002", u"C:\\Users\\Ann", u"PC07"));
+  RegKey list = kNoKey;
+  ASSERT_EQ(sim.RegOpenKeyEx(kHKeyLocalMachine, kProfileList, 0, kKeyRead, &list), 0);
+  EXPECT_EQ(sim.RegDeleteKey(list, u"S-1-5-21-1-1001"), kErrorAccessDenied);  // has a subkey
+  EXPECT_THROW(sim.RegDeleteKey(list, u"S-1-5-21-1-1002"), SimFault);
+  EXPECT_EQ(sim.RegCloseKey(list), 0);
+
+  using Args = std::vector<std::optional<std::u16string>>;
+  const std::vector<RecordedCall>& calls = sim.Calls();
+  ASSERT_EQ(calls.size(), 5u);
+  EXPECT_EQ(calls[0].call, "DeleteProfile");
+  EXPECT_EQ(calls[0].arguments, (Args{u"S-1-5-21-1-1003", std::nullopt, std::nullopt}));
+  EXPECT_EQ(calls[1].arguments, (Args{u"S-1-5-21-1-1001", u"C:\\Users\\Bob", std::nullopt}));
+  EXPECT_EQ(calls[2].arguments, (Args{u"S-1-5-21-1-1002", u"C:\\Users\\Ann", u"PC07"}));
+  EXPECT_EQ(calls[3].call, "RegDeleteKey");
+  EXPECT_EQ(calls[3].arguments, (Args{u"S-1-5-21-1-1001"}));
+  EXPECT_EQ(calls[4].call, "RegDeleteKey");
+  EXPECT_EQ(calls[4].arguments, (Args{u"S-1-5-21-1-1002"}));
 }
 
 TEST_F(SimDeleteProfileTest, FailureChangesNothing) {
@@ -377,10 +574,17 @@ TEST(SimSystemTest, EnvironmentExpansion) {
   sim.ExpandEnvironmentStrings(u"%Nope%\\%PROFILES%%%50%", out, 261);
   EXPECT_EQ(std::u16string(out), u"%Nope%\\D:\\Home%%50%");
 
-  // Too small: cut and terminated within the capacity, the size needed returned.
-  char16_t small[5] = {u'#', u'#', u'#', u'#', u'#'};
-  EXPECT_EQ(sim.ExpandEnvironmentStrings(u"%SystemRoot%", small, 5), 11u);
-  EXPECT_EQ(std::u16string(small), u"C:\\W");
+  // Too small, even by the terminator alone: the buffer is filled with the
+  // first characters and left unterminated; the size needed is returned.
+  char16_t small[12];
+  for (uint32_t capacity : {5u, 10u}) {
+    std::fill(std::begin(small), std::end(small), u'#');
+    EXPECT_EQ(sim.ExpandEnvironmentStrings(u"%SystemRoot%", small, capacity), 11u);
+    EXPECT_EQ(std::u16string(small, 12), std::u16string(u"C:\\Windows").substr(0, capacity) +
+                                             std::u16string(12 - capacity, u'#'));
+  }
+  EXPECT_EQ(sim.ExpandEnvironmentStrings(u"%SystemRoot%", small, 11), 11u);
+  EXPECT_EQ(std::u16string(small), u"C:\\Windows");
 }
 
 TEST(SimTimeTest, CalendarFormOfFileTimes) {

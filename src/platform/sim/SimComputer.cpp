@@ -7,6 +7,10 @@ namespace {
 
 constexpr uint64_t kGiB = 1024ull * 1024 * 1024;
 
+bool IsSeparator(char16_t c) {
+  return c == u'\\' || c == u'/';
+}
+
 char16_t UpperDrive(char16_t drive) {
   return (drive >= u'a' && drive <= u'z') ? static_cast<char16_t>(drive - 0x20) : drive;
 }
@@ -47,17 +51,29 @@ bool LocalPath::Parse(std::u16string_view text, LocalPath* path) {
   if (drive < u'A' || drive > u'Z') return false;
   path->drive = drive;
   path->components.clear();
+  path->trailingSeparator = text.size() > 2 && IsSeparator(text.back());
   size_t start = 2;
   while (start < text.size()) {
     size_t end = start;
-    while (end < text.size() && text[end] != u'\\' && text[end] != u'/') ++end;
-    const std::u16string_view part = text.substr(start, end - start);
-    if (part == u"..") {
-      if (!path->components.empty()) path->components.pop_back();
-    } else if (!part.empty() && part != u".") {
-      path->components.emplace_back(part);
-    }
+    while (end < text.size() && !IsSeparator(text[end])) ++end;
+    std::u16string_view part = text.substr(start, end - start);
     start = end + 1;
+    if (part == u"." || part == u"..") {
+      if (part == u".." && !path->components.empty()) path->components.pop_back();
+      continue;
+    }
+    if (end == text.size()) {
+      // The last component: its trailing dots and spaces go. When nothing
+      // is left, the path ends in the separator before it.
+      while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.remove_suffix(1);
+      path->trailingSeparator = part.empty();
+    } else if (part.size() > 1 && part.back() == u'.' &&
+               part.find_first_not_of(u'.') != std::u16string_view::npos) {
+      // A component followed by a separator loses one trailing dot; a
+      // component of dots only ("...") is a name and stays.
+      part.remove_suffix(1);
+    }
+    if (!part.empty()) path->components.emplace_back(part);
   }
   return true;
 }
@@ -159,19 +175,22 @@ SimFile& SimComputer::AddEntry(std::u16string_view path, bool directory, FileTim
   if (!LocalPath::Parse(path, &local) || local.components.empty()) {
     throw std::invalid_argument("not a local path below a drive: " + ToUtf8(path));
   }
+  // Folders that exist already keep the case they were staged with.
+  std::u16string parent{local.drive, u':'};
   for (size_t count = 1; count < local.components.size(); ++count) {
     auto [it, added] = files_.try_emplace(local.Key(count));
     if (added) {
-      it->second.path = local.Text(count);
+      it->second.path = parent + u'\\' + local.components[count - 1];
       it->second.directory = true;
       it->second.creationTime = it->second.lastAccessTime = it->second.lastWriteTime = modified;
     } else if (!it->second.directory) {
       throw std::invalid_argument("a file stands where a folder is needed: " +
                                   ToUtf8(it->second.path));
     }
+    parent = it->second.path;
   }
   SimFile& entry = files_[local.Key()];
-  entry.path = local.Text();
+  entry.path = parent + u'\\' + local.components.back();
   entry.directory = directory;
   entry.creationTime = entry.lastAccessTime = entry.lastWriteTime = modified;
   return entry;
@@ -209,8 +228,21 @@ std::vector<std::u16string> SimComputer::Folders() const {
   return folders;
 }
 
+std::vector<std::u16string> SimComputer::FilePaths() const {
+  std::vector<std::u16string> paths;
+  for (const auto& [key, file] : files_) {
+    if (!file.directory) paths.push_back(file.path);
+  }
+  return paths;
+}
+
 void SimComputer::SetVolume(char16_t drive, uint64_t freeBytes, uint64_t totalBytes) {
-  volumes_[UpperDrive(drive)] = SimVolume{freeBytes, totalBytes, freeBytes};
+  SetVolume(drive, freeBytes, totalBytes, freeBytes);
+}
+
+void SimComputer::SetVolume(char16_t drive, uint64_t freeBytes, uint64_t totalBytes,
+                            uint64_t availableBytes) {
+  volumes_[UpperDrive(drive)] = SimVolume{freeBytes, totalBytes, availableBytes};
 }
 
 void SimComputer::RemoveVolume(char16_t drive) {
@@ -229,13 +261,25 @@ bool SimComputer::HasDrive(char16_t drive) const {
   return next != files_.end() && next->first[0] == drive;
 }
 
-void SimComputer::SetShare(char16_t drive, ShareState state) {
-  shares_[UpperDrive(drive)] = state;
+void SimComputer::SetShare(char16_t drive, uint32_t status) {
+  shares_[UpperDrive(drive)] = status;
 }
 
-ShareState SimComputer::Share(char16_t drive) const {
+uint32_t SimComputer::ShareStatus(char16_t drive) const {
   auto found = shares_.find(UpperDrive(drive));
-  return found == shares_.end() ? ShareState::Up : found->second;
+  return found == shares_.end() ? 0 : found->second;
+}
+
+uint32_t SimComputer::ConnectRemoteRegistry() {
+  const uint32_t status = RemoteRegistryStatusNow();
+  ++remoteRegistryConnections_;
+  return status;
+}
+
+uint32_t SimComputer::RemoteRegistryStatusNow() const {
+  return uint64_t{remoteRegistryConnections_} + 1 >= remoteRegistryFromConnection
+             ? remoteRegistryStatus
+             : 0;
 }
 
 void SimComputer::FailDeleteProfile(std::u16string_view sid, uint32_t status) {

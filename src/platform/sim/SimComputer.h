@@ -31,6 +31,7 @@ struct SimKey {
   // Ordered as Windows enumerates subkeys: case-insensitively.
   std::map<std::u16string, std::shared_ptr<SimKey>, NoCaseLess> subkeys;
   bool denyDelete = false;  // the key's security refuses DELETE access
+  bool denyRead = false;    // the key's security refuses every read access
   bool deleted = false;     // removed while a handle still refers to it
 };
 
@@ -43,6 +44,9 @@ struct SimFile {
   FileTime lastWriteTime = 0;
   uint64_t size = 0;
   bool heldOpen = false;  // another process holds it open without sharing
+  // Its security refuses the caller: a file cannot be opened, a folder can be
+  // neither opened nor looked into (it is still listed in its parent).
+  bool denyAccess = false;
 };
 
 struct SimVolume {
@@ -51,16 +55,19 @@ struct SimVolume {
   uint64_t availableBytes = 0;  // to the caller (quotas aside: the free bytes)
 };
 
-enum class ShareState { Up, Down, Denied };
-
-// A local path split into its drive letter (upper case) and components;
-// "." is dropped and ".." goes one component up.
+// A local path split into its drive letter (upper case) and components,
+// normalized as Win32 normalizes every path handed to a file call (what
+// GetFullPathNameW shows): forward slashes count as backslashes, runs of
+// separators are one, "." is dropped and ".." goes one component up (never
+// above the drive root), a component followed by a separator loses one
+// trailing dot, and the last component loses its trailing dots and spaces.
 struct LocalPath {
   char16_t drive = 0;
   std::vector<std::u16string> components;
+  // The normalized path ends in a separator ("C:\Users\", "C:\Users\ ").
+  bool trailingSeparator = false;
 
-  // "X:" followed by nothing or by backslash-separated components (forward
-  // slashes count as backslashes, empty components are ignored).
+  // "X:" followed by nothing or by separated components.
   static bool Parse(std::u16string_view text, LocalPath* path);
   // C:\Users\Bob with `count` components (all by default).
   std::u16string Text(size_t count = SIZE_MAX) const;
@@ -75,8 +82,15 @@ class SimComputer {
   std::u16string name;
   uint32_t build = 7601;
   // What RegConnectRegistry answers when another computer connects: 0 when
-  // the remote registry service is up, else the status.
+  // the remote registry service is up, else the status, given from the
+  // remoteRegistryFromConnection-th connection on (counted from 1), so that
+  // earlier connections succeed.
   uint32_t remoteRegistryStatus = 0;
+  uint32_t remoteRegistryFromConnection = 1;
+  // Counts a connection to the remote registry service; returns its status.
+  uint32_t ConnectRemoteRegistry();
+  // The status the next connection would get, without counting one.
+  uint32_t RemoteRegistryStatusNow() const;
 
   // Registry, by paths relative to the local-machine hive. Parent keys are
   // created as needed; a value replaces one of the same name.
@@ -107,20 +121,26 @@ class SimComputer {
   SimFile* FindFile(std::u16string_view path);
   const SimFile* FindFile(std::u16string_view path) const;
   bool FolderExists(std::u16string_view path) const;
-  // Every folder by local path, sorted case-insensitively.
+  // Every folder, and every file that is not a folder, by local path,
+  // sorted case-insensitively.
   std::vector<std::u16string> Folders() const;
+  std::vector<std::u16string> FilePaths() const;
   // Entries by their lookup key (LocalPath::Key).
   std::map<std::u16string, SimFile>& Files() { return files_; }
   const std::map<std::u16string, SimFile>& Files() const { return files_; }
 
-  // Drives: a drive exists when it has a volume or staged files.
+  // Drives: a drive exists when it has a volume or staged files. The bytes
+  // available to the caller (a quota) default to the free bytes.
   void SetVolume(char16_t drive, uint64_t freeBytes, uint64_t totalBytes);
+  void SetVolume(char16_t drive, uint64_t freeBytes, uint64_t totalBytes, uint64_t availableBytes);
   void RemoveVolume(char16_t drive);
   const SimVolume* Volume(char16_t drive) const;
   bool HasDrive(char16_t drive) const;
-  // Administrative share X$ of a drive; a drive without an entry is up.
-  void SetShare(char16_t drive, ShareState state);
-  ShareState Share(char16_t drive) const;
+  // Administrative share X$ of a drive: 0 when it is up, else the status
+  // that every path through it fails with (53 down, 5 denied, ...). A drive
+  // without an entry is up.
+  void SetShare(char16_t drive, uint32_t status);
+  uint32_t ShareStatus(char16_t drive) const;
 
   // The profile deletion service fails with status for this SID.
   void FailDeleteProfile(std::u16string_view sid, uint32_t status);
@@ -132,7 +152,8 @@ class SimComputer {
   std::shared_ptr<SimKey> root_;
   std::map<std::u16string, SimFile> files_;
   std::map<char16_t, SimVolume> volumes_;
-  std::map<char16_t, ShareState> shares_;
+  std::map<char16_t, uint32_t> shares_;
+  uint32_t remoteRegistryConnections_ = 0;
   std::map<std::u16string, uint32_t, NoCaseLess> deleteProfileFailures_;
 };
 

@@ -62,15 +62,9 @@ SimPlatform::Resolved SimPlatform::Resolve(std::u16string_view path) {
       where.error = kErrorBadNetName;
       return where;
     }
-    switch (where.computer->Share(share[0])) {
-      case ShareState::Down:
-        where.error = kErrorBadNetPath;
-        return where;
-      case ShareState::Denied:
-        where.error = kErrorAccessDenied;
-        return where;
-      case ShareState::Up:
-        break;
+    if (const uint32_t status = where.computer->ShareStatus(share[0])) {
+      where.error = status;
+      return where;
     }
     std::u16string local{share[0], u':'};
     if (end < path.size()) local.append(path.substr(end));
@@ -91,6 +85,7 @@ uint32_t SimPlatform::Locate(const Resolved& where, const SimFile** file) const 
   for (size_t count = 1; count < local.components.size(); ++count) {
     auto folder = files.find(local.Key(count));
     if (folder == files.end() || !folder->second.directory) return kErrorPathNotFound;
+    if (folder->second.denyAccess) return kErrorAccessDenied;
   }
   if (local.components.empty()) return kErrorSuccess;
   auto found = files.find(local.Key());
@@ -124,6 +119,17 @@ bool SimPlatform::SharingAllows(const SimComputer* computer, const std::u16strin
   return true;
 }
 
+namespace {
+
+bool TreeIsDenied(const SimComputer* computer, const std::u16string& folderKey) {
+  for (const auto& [key, file] : computer->Files()) {
+    if (file.denyAccess && InTree(key, folderKey)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool SimPlatform::TreeIsHeld(const SimComputer* computer, const std::u16string& folderKey) const {
   for (const auto& [key, file] : computer->Files()) {
     if (file.heldOpen && InTree(key, folderKey)) return true;
@@ -138,7 +144,9 @@ bool SimPlatform::TreeIsHeld(const SimComputer* computer, const std::u16string& 
 }
 
 // Finds the entry named by an exact path (no wildcards). A path that ends
-// in a backslash, or names a drive or share root, finds nothing.
+// in a separator once normalized, or names a drive or share root, finds
+// nothing. An entry that refuses access is still found: the search lists
+// its parent folder.
 FileHandle SimPlatform::FindFirstFile(const char16_t* path, FindData* data) {
   if (const uint32_t status = Tick("FindFirstFile")) {
     lastError_ = status;
@@ -163,7 +171,7 @@ FileHandle SimPlatform::FindFirstFile(const char16_t* path, FindData* data) {
     lastError_ = status;
     return kInvalidHandle;
   }
-  if (file == nullptr || IsSeparator(text.back())) {
+  if (file == nullptr || where.local.trailingSeparator) {
     lastError_ = kErrorFileNotFound;
     return kInvalidHandle;
   }
@@ -220,6 +228,10 @@ FileHandle SimPlatform::CreateFile(const char16_t* path, uint32_t access, uint32
     lastError_ = status;
     return kInvalidHandle;
   }
+  if (file != nullptr && file->denyAccess) {
+    lastError_ = kErrorAccessDenied;
+    return kInvalidHandle;
+  }
   const bool directory = file == nullptr || file->directory;
   if (directory && (attributes & kFileFlagBackupSemantics) == 0) {
     lastError_ = kErrorAccessDenied;
@@ -251,7 +263,8 @@ bool SimPlatform::CloseHandle(FileHandle handle) {
   return true;
 }
 
-// The folder must exist; its drive's volume answers.
+// The folder must exist and grant access; its drive's volume answers: the
+// bytes available to the caller first, the free bytes of the volume last.
 bool SimPlatform::GetDiskFreeSpaceEx(const char16_t* path, uint64_t* availableToCaller,
                                      uint64_t* totalBytes, uint64_t* totalFreeBytes) {
   if (const uint32_t status = Tick("GetDiskFreeSpaceEx")) {
@@ -264,8 +277,12 @@ bool SimPlatform::GetDiskFreeSpaceEx(const char16_t* path, uint64_t* availableTo
     return false;
   }
   const SimFile* file = nullptr;
-  if (Locate(where, &file) != 0) {
-    lastError_ = kErrorPathNotFound;
+  if (const uint32_t status = Locate(where, &file)) {
+    lastError_ = status == kErrorAccessDenied ? status : kErrorPathNotFound;
+    return false;
+  }
+  if (file != nullptr && file->denyAccess) {
+    lastError_ = kErrorAccessDenied;
     return false;
   }
   if (file != nullptr && !file->directory) {
@@ -285,14 +302,18 @@ bool SimPlatform::GetDiskFreeSpaceEx(const char16_t* path, uint64_t* availableTo
 
 // The service removes the profile folder and the ProfileList entry of the
 // SID together, or nothing: a staged failure, a file held open inside the
-// folder or an unreachable folder leave everything as it was.
+// folder, an entry in it that refuses access or an unreachable folder leave
+// everything as it was. Since Windows Vista (build 6000) the service works
+// on the computer it runs on only: a computer name fails with
+// ERROR_INVALID_PARAMETER.
 bool SimPlatform::DeleteProfile(const char16_t* sid, const char16_t* profilePath,
                                 const char16_t* computerName) {
+  Record("DeleteProfile", {sid, profilePath, computerName});
   if (const uint32_t status = Tick("DeleteProfile")) {
     lastError_ = status;
     return false;
   }
-  if (View(sid).empty()) {
+  if (View(sid).empty() || (!View(computerName).empty() && Local().build >= 6000)) {
     lastError_ = kErrorInvalidParameter;
     return false;
   }
@@ -301,9 +322,11 @@ bool SimPlatform::DeleteProfile(const char16_t* sid, const char16_t* profilePath
     lastError_ = kErrorBadNetPath;
     return false;
   }
-  if (computer != &Local() && computer->remoteRegistryStatus != 0) {
-    lastError_ = computer->remoteRegistryStatus;
-    return false;
+  if (computer != &Local()) {
+    if (const uint32_t status = computer->RemoteRegistryStatusNow()) {
+      lastError_ = status;
+      return false;
+    }
   }
   SimKey* profileList = computer->FindKey(kProfileListPath);
   if (profileList == nullptr || profileList->subkeys.count(View(sid)) == 0) {
@@ -343,12 +366,20 @@ bool SimPlatform::DeleteProfile(const char16_t* sid, const char16_t* profilePath
     if (!IsSeparator(folder[0])) where.computer = computer;
     const SimFile* file = nullptr;
     const uint32_t status = Locate(where, &file);
+    if (status == kErrorAccessDenied) {
+      lastError_ = status;
+      return false;
+    }
     if (status == kErrorSuccess && file != nullptr) {
       if (!file->directory) {
         lastError_ = kErrorDirectory;
         return false;
       }
       const std::u16string folderKey = where.local.Key();
+      if (TreeIsDenied(where.computer, folderKey)) {
+        lastError_ = kErrorAccessDenied;
+        return false;
+      }
       if (TreeIsHeld(where.computer, folderKey)) {
         lastError_ = kErrorSharingViolation;
         return false;

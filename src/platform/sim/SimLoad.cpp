@@ -289,11 +289,12 @@ void LoadRegistry(SimComputer& computer, const Json& registry, const std::string
   if (!registry.is_object()) Fail(where, "must be an object");
   for (const auto& [path, key] : registry.items()) {
     const std::string at = where + "[\"" + path + "\"]";
-    CheckKeys(key, at, {"values", "denyDelete"});
+    CheckKeys(key, at, {"values", "denyDelete", "denyRead"});
     const std::u16string keyPath = FromUtf8(path);
     SimKey& created = computer.CreateKey(keyPath);
     if (key.contains("denyDelete"))
       created.denyDelete = Flag(key["denyDelete"], at + ".denyDelete");
+    if (key.contains("denyRead")) created.denyRead = Flag(key["denyRead"], at + ".denyRead");
     if (key.contains("values")) {
       if (!key["values"].is_object()) Fail(at + ".values", "must be an object");
       for (const auto& [name, value] : key["values"].items()) {
@@ -316,7 +317,7 @@ void LoadFiles(SimComputer& computer, const Json& files, FileTime now, const std
   for (size_t i = 0; i < files.size(); ++i) {
     const Json& entry = files[i];
     const std::string at = where + "[" + std::to_string(i) + "]";
-    CheckKeys(entry, at, {"path", "directory", "modified", "attributes", "heldOpen"});
+    CheckKeys(entry, at, {"path", "directory", "modified", "attributes", "heldOpen", "denyAccess"});
     if (!entry.contains("path")) Fail(at, "needs a path");
     const FileTime modified =
         entry.contains("modified") ? Ticks(entry["modified"], at + ".modified") : now;
@@ -334,6 +335,9 @@ void LoadFiles(SimComputer& computer, const Json& files, FileTime now, const std
           Unsigned(entry["attributes"], at + ".attributes", std::numeric_limits<uint32_t>::max()));
     }
     if (entry.contains("heldOpen")) file->heldOpen = Flag(entry["heldOpen"], at + ".heldOpen");
+    if (entry.contains("denyAccess")) {
+      file->denyAccess = Flag(entry["denyAccess"], at + ".denyAccess");
+    }
   }
 }
 
@@ -374,14 +378,19 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
     computer.RemoveVolume(u'C');
     for (const auto& [drive, volume] : volumes.items()) {
       const std::string at = where + ".volumes." + drive;
-      CheckKeys(volume, at, {"freeBytes", "totalBytes"});
+      CheckKeys(volume, at, {"freeBytes", "totalBytes", "availableBytes"});
       if (!volume.contains("freeBytes")) Fail(at, "needs freeBytes");
       const uint64_t max = std::numeric_limits<uint64_t>::max();
       const uint64_t freeBytes = Unsigned(volume["freeBytes"], at + ".freeBytes", max);
       const uint64_t totalBytes = volume.contains("totalBytes")
                                       ? Unsigned(volume["totalBytes"], at + ".totalBytes", max)
                                       : std::max<uint64_t>(freeBytes, 64ull * 1024 * 1024 * 1024);
-      computer.SetVolume(DriveOf(drive, ':', at), freeBytes, totalBytes);
+      // A quota leaves the caller at most the free bytes.
+      const uint64_t availableBytes =
+          volume.contains("availableBytes")
+              ? Unsigned(volume["availableBytes"], at + ".availableBytes", freeBytes)
+              : freeBytes;
+      computer.SetVolume(DriveOf(drive, ':', at), freeBytes, totalBytes, availableBytes);
     }
   }
   if (object.contains("files"))
@@ -392,27 +401,42 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
     for (const auto& [share, state] : shares.items()) {
       const std::string at = where + ".shares." + share;
       const std::string text = state.is_string() ? state.get<std::string>() : std::string();
-      ShareState parsed = ShareState::Up;
+      uint32_t status = 0;
       if (text == "down") {
-        parsed = ShareState::Down;
+        status = kErrorBadNetPath;
       } else if (text == "denied") {
-        parsed = ShareState::Denied;
+        status = kErrorAccessDenied;
+      } else if (state.is_number_unsigned() && state.get<uint64_t>() != 0 &&
+                 state.get<uint64_t>() <= std::numeric_limits<uint32_t>::max()) {
+        status = state.get<uint32_t>();
       } else if (text != "up") {
-        Fail(at, "must be \"up\", \"down\" or \"denied\"");
+        Fail(at, "must be \"up\", \"down\", \"denied\" or a non-zero status");
       }
-      computer.SetShare(DriveOf(share, '$', at), parsed);
+      computer.SetShare(DriveOf(share, '$', at), status);
     }
   }
   if (object.contains("remoteRegistry")) {
     const Json& service = object["remoteRegistry"];
     const std::string at = where + ".remoteRegistry";
+    const uint64_t max = std::numeric_limits<uint32_t>::max();
     if (service.is_string() && service.get<std::string>() == "up") {
       computer.remoteRegistryStatus = 0;
     } else if (service.is_number_unsigned() && service.get<uint64_t>() != 0) {
+      computer.remoteRegistryStatus = static_cast<uint32_t>(Unsigned(service, at, max));
+    } else if (service.is_object()) {
+      // {"status": N, "fromConnection": K}: connections before the K-th work.
+      CheckKeys(service, at, {"status", "fromConnection"});
+      if (!service.contains("status") || !service.contains("fromConnection")) {
+        Fail(at, "needs status and fromConnection");
+      }
       computer.remoteRegistryStatus =
-          static_cast<uint32_t>(Unsigned(service, at, std::numeric_limits<uint32_t>::max()));
+          static_cast<uint32_t>(Unsigned(service["status"], at + ".status", max));
+      computer.remoteRegistryFromConnection =
+          static_cast<uint32_t>(Unsigned(service["fromConnection"], at + ".fromConnection", max));
+      if (computer.remoteRegistryStatus == 0) Fail(at + ".status", "must be non-zero");
+      if (computer.remoteRegistryFromConnection == 0) Fail(at + ".fromConnection", "counts from 1");
     } else {
-      Fail(at, "must be \"up\" or a non-zero status");
+      Fail(at, "must be \"up\", a non-zero status or {\"status\", \"fromConnection\"}");
     }
   }
   if (object.contains("deleteProfile")) {
@@ -584,7 +608,22 @@ Json StringList(const std::vector<std::u16string>& texts) {
 
 Json ComputerState(const SimComputer& computer) {
   return Json{{"profileKeys", StringList(computer.ProfileKeys())},
-              {"folders", StringList(computer.Folders())}};
+              {"folders", StringList(computer.Folders())},
+              {"files", StringList(computer.FilePaths())}};
+}
+
+// ["DeleteProfile", sid, path, computer] and ["RegDeleteKey", subkey], with
+// null for an argument given as null.
+Json CallList(const std::vector<RecordedCall>& calls) {
+  Json list = Json::array();
+  for (const RecordedCall& call : calls) {
+    Json entry = Json::array({call.call});
+    for (const auto& argument : call.arguments) {
+      entry.push_back(argument.has_value() ? Json(ToUtf8(*argument)) : Json(nullptr));
+    }
+    list.push_back(std::move(entry));
+  }
+  return list;
 }
 
 }  // namespace
@@ -622,6 +661,8 @@ std::string StateText(const SimPlatform& platform, int32_t exitCode) {
       {"remotes", remotes},
       {"exitCode", static_cast<uint32_t>(exitCode)},
       {"consoleEcho", ToUtf8(echo)},
+      {"calls", CallList(platform.Calls())},
+      {"openHandles", platform.OpenRegistryHandles() + platform.OpenFileHandles()},
   };
   return state.dump(2) + "\n";
 }

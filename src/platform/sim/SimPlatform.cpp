@@ -148,6 +148,15 @@ uint32_t SimPlatform::Tick(const char* call) {
   return 0;
 }
 
+void SimPlatform::Record(const char* call, std::initializer_list<const char16_t*> arguments) {
+  RecordedCall recorded{call, {}};
+  for (const char16_t* argument : arguments) {
+    recorded.arguments.push_back(argument == nullptr ? std::nullopt
+                                                     : std::optional<std::u16string>(argument));
+  }
+  calls_.push_back(std::move(recorded));
+}
+
 // Asks the filters of the open guards, innermost first, which one handles
 // the fault, before anything is unwound; then unwinds to it.
 void SimPlatform::Raise(SimFault fault) {
@@ -354,8 +363,10 @@ std::u16string SimPlatform::Expand(std::u16string_view text) const {
   return expanded;
 }
 
-// The result is cut to the capacity and terminated within it; the return
-// value is the length needed, terminator included.
+// Returns the length needed, terminator included. A result that fits is
+// written with its terminator; one that does not fills the whole buffer
+// with its first characters and no terminator, since Windows promises
+// nothing about the buffer then.
 uint32_t SimPlatform::ExpandEnvironmentStrings(const char16_t* source, char16_t* destination,
                                                uint32_t capacity) {
   if (const uint32_t status = Tick("ExpandEnvironmentStrings")) {
@@ -364,9 +375,12 @@ uint32_t SimPlatform::ExpandEnvironmentStrings(const char16_t* source, char16_t*
   }
   const std::u16string expanded = Expand(View(source));
   if (destination != nullptr && capacity > 0) {
-    const size_t count = std::min<size_t>(expanded.size(), capacity - 1);
-    std::copy_n(expanded.begin(), count, destination);
-    destination[count] = 0;
+    if (expanded.size() < capacity) {
+      std::copy(expanded.begin(), expanded.end(), destination);
+      destination[expanded.size()] = 0;
+    } else {
+      std::copy_n(expanded.begin(), capacity, destination);
+    }
   }
   return static_cast<uint32_t>(expanded.size() + 1);
 }

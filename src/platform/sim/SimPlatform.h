@@ -8,8 +8,10 @@
 
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -79,6 +81,15 @@ struct FaultPlan {
 // The operations at which faults can be injected.
 bool IsFaultableCall(std::string_view call);
 
+// A call that changes a computer, as the program made it: the operation
+// ("DeleteProfile", "RegDeleteKey") and its text arguments, null ones
+// absent. DeleteProfile has the SID, the profile path and the computer
+// name; RegDeleteKey the subkey.
+struct RecordedCall {
+  std::string call;
+  std::vector<std::optional<std::u16string>> arguments;
+};
+
 class SimPlatform final : public Platform {
  public:
   // A local computer PC01 of build 7601 with an empty registry, drive C:
@@ -130,6 +141,10 @@ class SimPlatform final : public Platform {
   // searches): what a test checks for leaks.
   size_t OpenRegistryHandles() const { return keyHandles_.size(); }
   size_t OpenFileHandles() const { return fileHandles_.size(); }
+
+  // Every DeleteProfile and RegDeleteKey call in order, whatever its
+  // outcome (an injected fault included).
+  const std::vector<RecordedCall>& Calls() const { return calls_; }
 
   // --- Platform ------------------------------------------------------------
   uint32_t GetLastError() override { return lastError_; }
@@ -213,6 +228,8 @@ class SimPlatform final : public Platform {
   // the status of a status fault (0 when none).
   uint32_t Tick(const char* call);
   [[noreturn]] void Raise(SimFault fault);
+  // Adds a call to Calls(); null arguments are recorded as absent.
+  void Record(const char* call, std::initializer_list<const char16_t*> arguments);
 
   std::u16string Expand(std::u16string_view text) const;
   SimComputer* ComputerOf(const char16_t* machineName);
@@ -251,6 +268,8 @@ class SimPlatform final : public Platform {
   std::map<std::string, uint32_t, std::less<>> callCounts_;
   std::vector<GuardFrame> guards_;
   uint64_t nextGuardId_ = 1;
+
+  std::vector<RecordedCall> calls_;
 
   std::map<RegKey, KeyHandle> keyHandles_;
   std::map<FileHandle, OpenFile> fileHandles_;

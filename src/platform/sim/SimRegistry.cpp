@@ -22,14 +22,21 @@ bool IsPredefinedKey(RegKey key) {
   return key >= 0x80000000u && key <= 0x80000005u;
 }
 
+// The rights a key's security refuses.
+uint32_t DeniedAccess(const SimKey& key) {
+  return (key.denyDelete ? kDelete : 0u) | (key.denyRead ? kKeyRead : 0u);
+}
+
+// The specific rights asked for. Generic rights map to the key rights;
+// MAXIMUM_ALLOWED asks for every right that the key's security grants,
+// while GENERIC_ALL asks for all of them, so a refused one fails the open.
 uint32_t MapKeyAccess(uint32_t access, const SimKey& key) {
-  if ((access & kGenericRead) != 0) access |= kKeyRead;
-  if ((access & kGenericWrite) != 0) access |= kKeyWrite;
-  if ((access & (kGenericAll | kMaximumAllowed)) != 0) {
-    access |= kKeyAllAccess;
-    if (key.denyDelete) access &= ~kDelete;
-  }
-  return access;
+  uint32_t mapped = access & ~(kGenericRead | kGenericWrite | kGenericAll | kMaximumAllowed);
+  if ((access & kGenericRead) != 0) mapped |= kKeyRead;
+  if ((access & kGenericWrite) != 0) mapped |= kKeyWrite;
+  if ((access & kGenericAll) != 0) mapped |= kKeyAllAccess;
+  if ((access & kMaximumAllowed) != 0) mapped |= kKeyAllAccess & ~DeniedAccess(key);
+  return mapped;
 }
 
 bool IsTextType(uint32_t type) {
@@ -105,8 +112,8 @@ int32_t SimPlatform::RegConnectRegistry(const char16_t* machineName, RegKey root
     *result = kHKeyLocalMachine;
     return kErrorSuccess;
   }
-  if (computer->remoteRegistryStatus != 0) {
-    return static_cast<int32_t>(computer->remoteRegistryStatus);
+  if (const uint32_t status = computer->ConnectRemoteRegistry()) {
+    return static_cast<int32_t>(status);
   }
   *result = NewKeyHandle(KeyHandle{computer, computer->RootPointer(), kKeyAllAccess});
   return kErrorSuccess;
@@ -125,7 +132,7 @@ int32_t SimPlatform::RegOpenKeyEx(RegKey key, const char16_t* subKey, uint32_t /
     return status;
   }
   const uint32_t granted = MapKeyAccess(access, *target);
-  if (target->denyDelete && (granted & kDelete) != 0) return kErrorAccessDenied;
+  if ((granted & DeniedAccess(*target)) != 0) return kErrorAccessDenied;
   *result = NewKeyHandle(KeyHandle{from.computer, target, granted});
   return kErrorSuccess;
 }
@@ -149,7 +156,12 @@ int32_t SimPlatform::RegQueryValueEx(RegKey key, const char16_t* valueName, uint
   }
   const uint32_t offered = *byteCount;
   *byteCount = size;
-  if (size > offered) return kErrorMoreData;
+  if (size > offered) {
+    // Windows leaves the buffer's contents undefined then: fill it with
+    // bytes that make non-zero characters, so no caller can rely on them.
+    std::memset(data, 0xCD, offered);
+    return kErrorMoreData;
+  }
   if (size > 0) std::memcpy(data, value.data.data(), size);
   // A text stored without its terminator gets one after the data when the
   // buffer has room; the count still tells the bytes stored.
@@ -181,6 +193,7 @@ int32_t SimPlatform::RegEnumKeyEx(RegKey key, uint32_t index, char16_t* name, ui
 // Deleting needs DELETE access to the subkey itself (the parent handle's
 // access does not matter), and a key that has subkeys is refused.
 int32_t SimPlatform::RegDeleteKey(RegKey key, const char16_t* subKey) {
+  Record("RegDeleteKey", {subKey});
   if (const uint32_t status = Tick("RegDeleteKey")) return static_cast<int32_t>(status);
   KeyHandle from;
   if (!LookupKey(key, &from)) return kErrorInvalidHandle;
@@ -192,7 +205,7 @@ int32_t SimPlatform::RegDeleteKey(RegKey key, const char16_t* subKey) {
   if (const int32_t status = WalkKeyPath(from.key, View(subKey), &parent, &target, &lastName)) {
     return status;
   }
-  if (parent == nullptr || target->denyDelete || !target->subkeys.empty()) {
+  if (parent == nullptr || (DeniedAccess(*target) & kDelete) != 0 || !target->subkeys.empty()) {
     return kErrorAccessDenied;
   }
   from.computer->RemoveKey(*parent, lastName);
