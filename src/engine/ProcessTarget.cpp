@@ -1,5 +1,6 @@
 #include "engine/ProcessTarget.h"
 
+#include "engine/ErrorText.h"
 #include "engine/ProfileWalk.h"
 #include "engine/RegistryGuard.h"
 #include "engine/RegistryText.h"
@@ -13,19 +14,13 @@ namespace {
 constexpr uint32_t kLaterLayoutBuild = 6000;
 constexpr char16_t kDefaultProfilesDirectory[] = u"%SystemDrive%\\Documents and Settings";
 
-void PrintErrorText(Platform& platform, int32_t status) {
-  LongText text;
-  platform.GetSystemErrorText(static_cast<uint32_t>(status), text.chars,
-                              static_cast<uint32_t>(LongText::kCapacity));
-  ConsolePrint(u"\n\n%s", text.Data());
-}
-
 // Reads one of the folder values of ProfileList; a value that is missing,
 // unreadable, too long or not text leaves the text empty.
-void ReadFolderValue(Platform& platform, const RunSettings& settings, RegKey list,
-                     const char16_t* valueName, bool isProfilesDirectory, PathText& text) {
+RegistryTextRead ReadFolderValue(Platform& platform, const RunSettings& settings, RegKey list,
+                                 const char16_t* valueName, bool isProfilesDirectory,
+                                 PathText& text) {
   const RegistryTextRead read = ReadRegistryText(platform, list, valueName, text);
-  if (settings.Trace == 0) return;
+  if (settings.Trace == 0) return read;
   if (read.ok) {
     ConsolePrint(u"\nFolderBuffer: [%s]", text.Data());
   } else if (isProfilesDirectory) {
@@ -34,6 +29,7 @@ void ReadFolderValue(Platform& platform, const RunSettings& settings, RegKey lis
     ConsolePrint(u"\nRegQueryValueEx(%s) failed with error %d", valueName, read.status);
     ConsolePrint(u"\nFolderBuffer: [%s]", text.Data());
   }
+  return read;
 }
 
 struct SpecialFolder {
@@ -71,11 +67,41 @@ void DiscoverSpecialFolder(Platform& platform, const RunSettings& settings, Targ
   }
 }
 
-void DiscoverFolders(Platform& platform, const RunSettings& settings, TargetContext& context) {
+// Finds the three folders. The profiles directory must be known exactly,
+// since the skip list is joined under it: a value that exists but cannot be
+// read, or a directory whose path would be cut, ends the pass before the
+// walk (returns the status). A missing or too long value takes the default.
+int32_t DiscoverFolders(Platform& platform, const RunSettings& settings, TargetContext& context) {
   PathText text;
-  ReadFolderValue(platform, settings, context.ProfileListKey, u"ProfilesDirectory", true, text);
+  const RegistryTextRead read =
+      ReadFolderValue(platform, settings, context.ProfileListKey, u"ProfilesDirectory", true, text);
+  if (read.status != 0 && read.status != static_cast<int32_t>(kErrorFileNotFound) &&
+      read.status != static_cast<int32_t>(kErrorMoreData)) {
+    ConsolePrint(
+        u"\n\nFailed to query \"HKLM\\%s\\ProfilesDirectory\", system error %d has occurred.",
+        kProfileListKeyPath, read.status);
+    PrintErrorText(platform, read.status);
+    return read.status;
+  }
   if (text.Empty()) text.Assign(kDefaultProfilesDirectory);
-  ExpandPath(platform, text.Data(), context.ProfilesDirectory);
+  const uint32_t needed = ExpandPath(platform, text.Data(), context.ProfilesDirectory);
+  int32_t status = 0;
+  if (needed == 0) {
+    status = static_cast<int32_t>(platform.GetLastError());
+    if (status == 0) status = static_cast<int32_t>(kErrorInvalidData);
+  } else if (!ExpansionFitted(needed) ||
+             TargetPathLength(context.ProfilesDirectory.Data(), context.ComputerName.Get()) >
+                 kPathChars - 1) {
+    status = static_cast<int32_t>(kErrorFilenameTooLong);
+  }
+  if (status != 0) {
+    context.ProfilesDirectory.Clear();
+    ConsolePrint(
+        u"\n\nFailed to expand the profiles directory \"%s\", system error %d has occurred.",
+        text.Data(), status);
+    PrintErrorText(platform, status);
+    return status;
+  }
   ToTargetPath(context.ProfilesDirectory.chars, context.ComputerName.Get());
   if (settings.Trace != 0) {
     ConsolePrint(u"\nProfilesDirectory: [%s]", context.ProfilesDirectory.Data());
@@ -87,6 +113,7 @@ void DiscoverFolders(Platform& platform, const RunSettings& settings, TargetCont
                                                  u"Default User"};
   DiscoverSpecialFolder(platform, settings, context, kAllUsers, context.AllUsersProfile);
   DiscoverSpecialFolder(platform, settings, context, kDefaultUser, context.DefaultUserProfile);
+  return 0;
 }
 
 // The steps of the pass up to the second free-space measurement; every
@@ -142,7 +169,8 @@ int32_t RunPass(Platform& platform, const RunSettings& settings, TargetContext& 
   }
   context.ProfileListKey = list;
 
-  DiscoverFolders(platform, settings, context);
+  status = DiscoverFolders(platform, settings, context);
+  if (status != 0) return status;
   GetFreeSpaceMB(platform, settings, context.ProfilesDirectory.Data(), &context.FreeSpaceBefore);
   ProcessProfileList(platform, settings, context);
   GetFreeSpaceMB(platform, settings, context.ProfilesDirectory.Data(), &context.FreeSpaceAfter);

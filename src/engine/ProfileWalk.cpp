@@ -1,5 +1,6 @@
 #include "engine/ProfileWalk.h"
 
+#include "engine/ErrorText.h"
 #include "engine/ProfileTests.h"
 #include "engine/RegistryText.h"
 #include "engine/TargetPaths.h"
@@ -32,13 +33,6 @@ struct LastDeletion {
   PathText sid;
 };
 
-void PrintErrorText(Platform& platform, int32_t status) {
-  LongText text;
-  platform.GetSystemErrorText(static_cast<uint32_t>(status), text.chars,
-                              static_cast<uint32_t>(LongText::kCapacity));
-  ConsolePrint(u"\n\n%s", text.Data());
-}
-
 void CloseProfileKey(Platform& platform, TargetContext& context) {
   if (context.ProfileKey != kNoKey) platform.RegCloseKey(context.ProfileKey);
   context.ProfileKey = kNoKey;
@@ -60,24 +54,23 @@ void Decline(TargetContext& context) {
   context.Result = static_cast<int32_t>(kErrorCancelled);
 }
 
-// The profile's folder in target form, when it is whole and leaves room for
-// the hive's name; false when the expansion or the target form would have
-// been cut.
-bool MakeFolder(Platform& platform, const TargetContext& context, Entry& entry) {
-  if (!ExpandPath(platform, entry.storedPath.Data(), entry.folder)) return false;
-  size_t length = entry.folder.Length();
-  while (length > 0 && entry.folder.chars[length - 1] == u'\\') --length;
-  size_t needed = length + 1;
-  if (const char16_t* name = context.ComputerName.Get()) {
-    const size_t nameLength = TextLength(name);
-    needed += 3 + (nameLength < 257 ? nameLength : 257);
-  }
-  if (needed > kLongestFolder) {
+// Puts the profile's folder in target form. Returns 0, or why the entry
+// cannot be used: the expansion failed (its error) or the folder would be cut
+// or leave no room for the hive's name (ERROR_FILENAME_EXCED_RANGE).
+uint32_t MakeFolder(Platform& platform, const TargetContext& context, Entry& entry) {
+  const uint32_t needed = ExpandPath(platform, entry.storedPath.Data(), entry.folder);
+  if (needed == 0) {
     entry.folder.Clear();
-    return false;
+    const uint32_t error = platform.GetLastError();
+    return error != 0 ? error : kErrorInvalidData;
+  }
+  if (!ExpansionFitted(needed) ||
+      TargetPathLength(entry.folder.Data(), context.ComputerName.Get()) > kLongestFolder) {
+    entry.folder.Clear();
+    return kErrorFilenameTooLong;
   }
   ToTargetPath(entry.folder.chars, context.ComputerName.Get());
-  return true;
+  return 0;
 }
 
 // The orphaned-entry branch: the folder is gone, so the registry entry is
@@ -158,10 +151,14 @@ enum class Outcome { Kept, ProfileDeleted, EntryRemoved };
 // One counted entry, from its header to its one action line.
 Outcome ProcessEntry(Platform& platform, const RunSettings& settings, TargetContext& context,
                      Entry& entry) {
-  if (!MakeFolder(platform, context, entry)) {
+  if (const uint32_t unusable = MakeFolder(platform, context, entry)) {
     // No test runs on a cut path: the stored path names the entry.
     ConsolePrint(u"\n\n[%s]", entry.storedPath.Data());
-    ConsolePrint(u"\nAction=Skipping (Path too long)");
+    if (unusable == kErrorFilenameTooLong) {
+      ConsolePrint(u"\nAction=Skipping (Path too long)");
+    } else {
+      ConsolePrint(u"\nAction=Skipping (Path not expanded, error %u)", unusable);
+    }
     return Outcome::Kept;
   }
   ConsolePrint(u"\n\n[%s]", entry.folder.Data());

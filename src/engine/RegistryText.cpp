@@ -44,12 +44,12 @@ RegistryTextRead ReadRawText(Platform& platform, RegKey key, const char16_t* val
   return read;
 }
 
-bool ExpandPath(Platform& platform, const char16_t* source, PathText& destination) {
+uint32_t ExpandPath(Platform& platform, const char16_t* source, PathText& destination) {
   destination.Clear();
   const uint32_t needed = platform.ExpandEnvironmentStrings(
       source, destination.chars, static_cast<uint32_t>(PathText::kCapacity));
   destination.chars[PathText::kCapacity - 1] = 0;
-  return needed != 0 && needed <= PathText::kCapacity;
+  return needed;
 }
 
 }  // namespace wf

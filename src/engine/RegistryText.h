@@ -33,8 +33,13 @@ RegistryTextRead ReadRawText(Platform& platform, RegKey key, const char16_t* val
 // Expands the environment references of source into destination with the
 // running computer's environment. The destination is cleared first and
 // always ends up terminated within its capacity, whatever the platform
-// writes when the result does not fit. Returns true when the whole
-// expanded text fitted.
-bool ExpandPath(Platform& platform, const char16_t* source, PathText& destination);
+// writes when the result does not fit. Returns the platform's answer: the
+// characters needed with the terminator, 0 when the expansion failed.
+uint32_t ExpandPath(Platform& platform, const char16_t* source, PathText& destination);
+
+// True when an answer of ExpandPath means the whole text fitted.
+constexpr bool ExpansionFitted(uint32_t needed) {
+  return needed != 0 && needed <= PathText::kCapacity;
+}
 
 }  // namespace wf

@@ -24,4 +24,15 @@ void ToTargetPath(char16_t* path, const char16_t* computerName) {
   CopyText(path, kPathChars, target.Data());
 }
 
+size_t TargetPathLength(const char16_t* path, const char16_t* computerName) {
+  size_t length = TextLength(path);
+  while (length > 0 && path[length - 1] == u'\\') --length;
+  length += 1;
+  if (computerName != nullptr && computerName[0] != 0) {
+    const size_t nameLength = TextLength(computerName);
+    length += 3 + (nameLength < 257 ? nameLength : 257);
+  }
+  return length;
+}
+
 }  // namespace wf

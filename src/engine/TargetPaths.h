@@ -21,6 +21,10 @@ int32_t GetOSBuildNumber(Platform& platform, const RunSettings& settings,
 // remote computer through its administrative share (\\NAME\X$\...).
 void ToTargetPath(char16_t* path, const char16_t* computerName);
 
+// The length of path in target form before any cut: what ToTargetPath would
+// write if it had room.
+size_t TargetPathLength(const char16_t* path, const char16_t* computerName);
+
 // Free space of the volume holding path in whole megabytes (0 on failure).
 // Returns true when the query succeeded.
 bool GetFreeSpaceMB(Platform& platform, const RunSettings& settings, const char16_t* path,

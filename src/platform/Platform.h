@@ -20,6 +20,7 @@ enum : uint32_t {
   kErrorSharingViolation = 32,
   kErrorBadNetPath = 53,
   kErrorInvalidParameter = 87,
+  kErrorFilenameTooLong = 206,
   kErrorMoreData = 234,
   kErrorNoMoreItems = 259,
   kErrorCantOpen = 1011,
