@@ -13,6 +13,9 @@ namespace {
 constexpr size_t kMaxFields = 3;
 constexpr int64_t kTicksPerMinute = 600000000;
 
+// Room for any computer name (at most 15 characters on Windows).
+using NameText = Text<64>;
+
 // Splits "NAME=a|b|c" into the name and up to three fields.
 struct Operation {
   PathText name;
@@ -145,18 +148,21 @@ const char16_t* Optional(const char16_t* text) {
 // first with room to spare, so that the size reported can be told as the
 // name's length (success) or that length plus the terminator (too small).
 void ComputerName(Platform& platform, const char16_t* capacityText) {
-  Text<64> full;
-  uint32_t fullSize = static_cast<uint32_t>(Text<64>::kCapacity);
+  NameText full;
+  uint32_t fullSize = static_cast<uint32_t>(NameText::kCapacity);
   if (!platform.GetComputerName(full.chars, &fullSize)) full.Clear();
   const uint32_t length = static_cast<uint32_t>(full.Length());
 
   const int64_t asked = capacityText[0] == 0 ? 16 : ParseDecimalSigned(capacityText);
-  Text<64> name;
-  uint32_t size = asked < 0 ? 0u : asked > 64 ? 64u : static_cast<uint32_t>(asked);
+  NameText name;
+  uint32_t size = asked < 0 ? 0u
+                  : asked > static_cast<int64_t>(NameText::kCapacity)
+                      ? static_cast<uint32_t>(NameText::kCapacity)
+                      : static_cast<uint32_t>(asked);
   platform.SetLastError(0);
   const bool ok = platform.GetComputerName(name.chars, &size);
   const uint32_t error = platform.GetLastError();
-  name.chars[Text<64>::kCapacity - 1] = 0;
+  name.chars[NameText::kCapacity - 1] = 0;
   ConsolePrint(u"\nname %s: ok %d", capacityText, static_cast<int32_t>(ok));
   if (ok) {
     ConsolePrint(u", [%s], size length + %d", name.Data(),
@@ -201,8 +207,8 @@ void Expand(Platform& platform, const Operation& op) {
 // A "*" in the name stands for the running computer's own name, which the
 // scenario cannot know under Wine.
 void Connect(Platform& platform, const char16_t* written) {
-  Text<64> own;
-  uint32_t ownSize = static_cast<uint32_t>(Text<64>::kCapacity);
+  NameText own;
+  uint32_t ownSize = static_cast<uint32_t>(NameText::kCapacity);
   if (!platform.GetComputerName(own.chars, &ownSize)) own.Clear();
   PathText name;
   for (const char16_t* c = written; *c != 0; ++c) {
