@@ -195,7 +195,8 @@ void ProcessProfileList(Platform& platform, const RunSettings& settings, TargetC
     if (settings.Trace != 0) ConsolePrint(u"\n\nKeyName[%u]: [%s]", index, entry.sid.Data());
 
     // A deletion that reported success but left its entry in place: count
-    // it as not deleted and move on rather than visit it again and again.
+    // it as not deleted, let the exit code say so, and move on rather than
+    // visit it again and again.
     if (last.valid && last.index == index && Equals(last.sid.Data(), entry.sid.Data())) {
       if (last.orphan) {
         ConsolePrint(u"\nRegDeleteKey(%s) reported success, but the entry is still listed.",
@@ -205,6 +206,7 @@ void ProcessProfileList(Platform& platform, const RunSettings& settings, TargetC
                      entry.sid.Data());
       }
       --context.ProfilesDeleted;
+      context.Result = static_cast<int32_t>(kErrorDeletePending);
       last.valid = false;
       ++index;
       continue;

@@ -21,6 +21,7 @@ enum : uint32_t {
   kErrorBadNetPath = 53,
   kErrorInvalidParameter = 87,
   kErrorFilenameTooLong = 206,
+  kErrorDeletePending = 303,
   kErrorMoreData = 234,
   kErrorNoMoreItems = 259,
   kErrorCantOpen = 1011,

@@ -291,4 +291,12 @@ uint32_t SimComputer::DeleteProfileFailure(std::u16string_view sid) const {
   return found == deleteProfileFailures_.end() ? 0 : found->second;
 }
 
+void SimComputer::KeepOnDeleteProfile(std::u16string_view sid) {
+  deleteProfileKeeps_[std::u16string(sid)] = true;
+}
+
+bool SimComputer::DeleteProfileKeeps(std::u16string_view sid) const {
+  return deleteProfileKeeps_.count(sid) != 0;
+}
+
 }  // namespace wf::sim

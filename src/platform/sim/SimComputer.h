@@ -145,6 +145,10 @@ class SimComputer {
   // The profile deletion service fails with status for this SID.
   void FailDeleteProfile(std::u16string_view sid, uint32_t status);
   uint32_t DeleteProfileFailure(std::u16string_view sid) const;
+  // The profile deletion service reports success for this SID but changes
+  // nothing: a faulty service the walk must not trust blindly.
+  void KeepOnDeleteProfile(std::u16string_view sid);
+  bool DeleteProfileKeeps(std::u16string_view sid) const;
 
  private:
   SimFile& AddEntry(std::u16string_view path, bool directory, FileTime modified);
@@ -155,6 +159,7 @@ class SimComputer {
   std::map<char16_t, uint32_t> shares_;
   uint32_t remoteRegistryConnections_ = 0;
   std::map<std::u16string, uint32_t, NoCaseLess> deleteProfileFailures_;
+  std::map<std::u16string, bool, NoCaseLess> deleteProfileKeeps_;
 };
 
 }  // namespace wf::sim

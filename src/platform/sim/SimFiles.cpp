@@ -337,6 +337,7 @@ bool SimPlatform::DeleteProfile(const char16_t* sid, const char16_t* profilePath
     lastError_ = status;
     return false;
   }
+  if (computer->DeleteProfileKeeps(View(sid))) return true;
 
   // Without a path the service takes the entry's own ProfileImagePath.
   std::u16string folder;

@@ -441,7 +441,12 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
   }
   if (object.contains("deleteProfile")) {
     const std::string at = where + ".deleteProfile";
-    CheckKeys(object["deleteProfile"], at, {"fail"});
+    CheckKeys(object["deleteProfile"], at, {"fail", "keep"});
+    if (object["deleteProfile"].contains("keep")) {
+      const Json& keep = object["deleteProfile"]["keep"];
+      if (!keep.is_array()) Fail(at + ".keep", "must be an array of SIDs");
+      for (const Json& sid : keep) computer.KeepOnDeleteProfile(AsText(sid, at + ".keep"));
+    }
     if (object["deleteProfile"].contains("fail")) {
       const Json& fail = object["deleteProfile"]["fail"];
       if (!fail.is_object()) Fail(at + ".fail", "must be an object");

@@ -48,6 +48,7 @@ const std::pair<uint32_t, const char16_t*> kDefaultErrorTexts[] = {
     {87, u"The parameter is incorrect.\r\n"},
     {234, u"More data is available.\r\n"},
     {259, u"No more data is available.\r\n"},
+    {303, u"The file cannot be opened because it is in the process of being deleted.\r\n"},
     {1011, u"The configuration registry key could not be opened.\r\n"},
     {1018, u"Illegal operation attempted on a registry key that has been marked for deletion.\r\n"},
     {1223, u"The operation was canceled by the user.\r\n"},
