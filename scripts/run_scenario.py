@@ -58,11 +58,10 @@ UNIX_EPOCH_TICKS = 116_444_736_000_000_000  # 1970-01-01 in ticks since 1601
 LIBFAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 RUN_TIMEOUT_SECONDS = 90
 TEMPLATE_TIMEOUT_SECONDS = 300
-# Pauses around typed keys: a key is typed whole, and the next one only after
-# the console had time to take it, so an Escape sequence never merges with
-# the key after it.
-KEY_GAP_SECONDS = 0.2
-KEYS_SETTLE_SECONDS = 0.5
+# After the program ends, what its console still writes is collected for
+# this long.
+ECHO_SETTLE_SECONDS = 0.3
+LOG_POLL_SECONDS = 0.02
 
 
 class ScenarioError(Exception):
@@ -260,10 +259,11 @@ def check_expectations(scenario, out_path, expected, actual, exit_code, state, c
             problems.append("calls made:\n" + format_calls(state["calls"])
                             + "\n  expected:\n" + format_calls(wanted))
     if "echo" in expect:
+        wanted = state.get("drawEcho", lambda echo: echo)(expect["echo"])
         if state.get("echo") is None:
             problems.append("this run did not record the console echo")
-        elif state["echo"] != expect["echo"]:
-            problems.append(f"console echo {state['echo']!r}, expected {expect['echo']!r}")
+        elif state["echo"] != wanted:
+            problems.append(f"console echo {state['echo']!r}, expected {wanted!r}")
     # Always: every handle the program opened is closed by the time it ends.
     open_handles = state.get("openHandles")
     if open_handles:
@@ -415,9 +415,23 @@ def wine_obstacles(scenario):
     for key_path, key in (local.get("registry") or {}).items():
         if key.get("denyDelete"):
             reasons.append(f"a key that refuses deletion ({key_path})")
+        if key.get("denyRead"):
+            reasons.append(f"a key that refuses reading ({key_path})")
     for entry in local.get("files") or []:
         if not re.match(r"[cC]:\\", entry.get("path", "")):
             reasons.append(f"a file outside drive C: ({entry.get('path')})")
+        # The bench runs as root under Wine: file permissions deny nothing.
+        if entry.get("denyAccess"):
+            reasons.append(f"a file or folder that denies access ({entry.get('path')})")
+    for drive, volume in (local.get("volumes") or {}).items():
+        if "availableBytes" in volume:
+            reasons.append(f"a quota (availableBytes of {drive}): Wine reports the disk's own")
+    if (local.get("deleteProfile") or {}).get("keep"):
+        reasons.append("a deletion service that keeps the profile (the stand-in removes it)")
+    for share, status in (local.get("shares") or {}).items():
+        if status != "up":
+            reasons.append(f"share {share} {status} (Wine has no administrative shares)")
+    reasons += echo_obstacles(scenario["expect"].get("echo", "")) if "expect" in scenario else []
     console = scenario.get("console")
     for key in (console or {}).get("keys", []):
         try:
@@ -555,7 +569,7 @@ def stage_files(drive_c, files, now):
         os.utime(path, ns=(ns, ns))
 
 
-def job_lines(scenario, argv0, marker):
+def job_lines(scenario, argv0, marker, output):
     local = scenario.get("local") or {}
     lines = [f"deltree {utf16_field(PROFILE_LIST)}"]
     for key_path, key in sorted((local.get("registry") or {}).items()):
@@ -577,6 +591,7 @@ def job_lines(scenario, argv0, marker):
         if entry.get("heldOpen"):
             lines.append(f"hold {utf16_field(entry['path'])}")
     command_line = subprocess.list2cmdline([argv0] + list(scenario.get("arguments", [])))
+    lines.append(f"output {utf16_field(windows_path_of(output))}")
     lines.append(f"run {utf16_field(argv0)} {utf16_field(command_line)} "
                  f"{utf16_field(windows_path_of(marker))}")
     lines.append("release")
@@ -602,6 +617,48 @@ def read_results(path):
     return results
 
 
+def log_text(field):
+    """A text of the stand-in's log: "x" and UTF-16LE hex, or "-" for null."""
+    return None if field == "-" else bytes.fromhex(field[1:]).decode("utf-16-le")
+
+
+def parse_log(data):
+    """What the stand-in userenv.dll logged about the program (see
+    tools/wine/userenv.c). Only whole lines count: the program may be
+    writing the next one."""
+    log = {"attached": False, "detached": False, "calls": [], "keyReads": 0,
+           "openHandles": []}
+    for line in data.decode("ascii").split("\n")[:-1]:
+        label, *fields = line.split(" ")
+        if label == "attach":
+            log["attached"] = True
+        elif label == "detach":
+            log["detached"] = True
+        elif label == "DeleteProfile":
+            log["calls"].append(["DeleteProfile"] + [log_text(f) for f in fields])
+        elif label == "RegDeleteKey":
+            log["calls"].append(["RegDeleteKey", log_text(fields[0])])
+        elif label == "console-mode":
+            # Input mode 0 is set as a key read starts to wait on the console.
+            if int(fields[0]) == 0:
+                log["keyReads"] += 1
+        elif label == "open":
+            log["openHandles"].append(f"{fields[0]} {log_text(fields[1])}")
+        elif label == "untracked":
+            log["openHandles"].append(f"{fields[0]} handles opened beyond the table")
+        else:
+            raise ScenarioError(f"unknown line in the program's log: {line!r}")
+    return log
+
+
+def read_log(path):
+    try:
+        with open(path, "rb") as f:
+            return parse_log(f.read())
+    except FileNotFoundError:
+        return parse_log(b"")
+
+
 class Terminal:
     """A pseudo-terminal that becomes the controlling terminal and standard
     input of the Wine processes: their console."""
@@ -615,10 +672,6 @@ class Terminal:
         fcntl.ioctl(0, termios.TIOCSCTTY, 0)
         # Closing the terminal must end the key reads, not the processes.
         signal.signal(signal.SIGHUP, signal.SIG_IGN)
-
-    def reading_keys(self):
-        """Wine's console turns line input off once a program reads keys."""
-        return not termios.tcgetattr(self.master)[3] & termios.ICANON
 
     def drain(self, seconds):
         """Collects what the console writes (the echo) for SECONDS."""
@@ -635,10 +688,15 @@ class Terminal:
                     time.sleep(min(left, 0.05))
                     return
 
-    def type(self, keys):
-        for sequence in keys:
-            os.write(self.master, sequence)
-            self.drain(KEY_GAP_SECONDS)
+    def raw(self):
+        """Whether Wine's console has put the terminal into raw mode, as it
+        does for a read with console input mode 0 (until then the terminal
+        itself would echo a typed key)."""
+        flags = termios.tcgetattr(self.master)[3]
+        return not flags & (termios.ICANON | termios.ECHO)
+
+    def type(self, sequence):
+        os.write(self.master, sequence)
 
     def hang_up(self):
         """Further key reads fail, as on the simulation once its keys are used up."""
@@ -651,6 +709,58 @@ class Terminal:
         if self.slave is not None:
             os.close(self.slave)
             self.slave = None
+
+
+# Wine's console hides the cursor while it draws what a program writes to
+# CONOUT$ and shows it again after.
+CURSOR_HIDE_SHOW = re.compile(rb"\x1b\[\?25[lh]")
+
+
+class Typist:
+    """Types the key script one key per key read: the next key when the
+    program starts its next read (never earlier, so a read that comes after
+    other work still finds its key), and once the script is used up, it
+    hangs the terminal up, so that read fails as on the simulation."""
+
+    def __init__(self, terminal, keys):
+        self.terminal = terminal
+        self.keys = keys
+        self.reads = 0  # reads served so far
+
+    def reads_started(self, count):
+        """The program has started COUNT key reads so far."""
+        while self.reads < count and self.terminal.master is not None:
+            if self.reads < len(self.keys):
+                if not self.terminal.raw():
+                    return  # typed once the console is ready for it
+                self.terminal.type(self.keys[self.reads])
+            else:
+                # The echo of the reads before is taken first.
+                self.terminal.drain(ECHO_SETTLE_SECONDS)
+                self.terminal.hang_up()
+            self.reads += 1
+
+
+def console_echo(data):
+    """What Wine's console drew on the terminal, without its cursor
+    switching: the echo as the terminal shows it."""
+    return CURSOR_HIDE_SHOW.sub(b"", data).decode("latin-1")
+
+
+def echo_as_wine_draws(echo):
+    """How Wine's console draws the echo bytes ECHO: printable ASCII as
+    itself, carriage return (Enter) as the same control that takes the
+    cursor back to the line start, the zero byte (the first code of a
+    function key) as "?". Other bytes are drawn as other terminal controls
+    or converted characters, so wine_obstacles refuses them."""
+    return echo.replace("\0", "?")
+
+
+def echo_obstacles(echo):
+    if any(not (c in "\0\r" or " " <= c <= "~") for c in echo):
+        return ["an expected echo with characters other than printable ASCII, "
+                "carriage return and 0 (Wine's console draws them differently)"]
+    return []
 
 
 def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
@@ -679,7 +789,7 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     job = os.path.join(scratch, "job.txt")
     result = os.path.join(scratch, "result.txt")
     with open(job, "w") as f:
-        f.write(job_lines(scenario, argv0, marker))
+        f.write(job_lines(scenario, argv0, marker, os.path.join(scratch, "stdout.bin")))
 
     env = wine_env(prefix)
     # Etc/GMT-1 is one hour east of Greenwich: the sign is that of the bias.
@@ -692,44 +802,46 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     env["FAKETIME_DONT_FAKE_MONOTONIC"] = "1"
     env["WINEDLLOVERRIDES"] = "userenv=n,b;mscoree,mshtml="
     failures = (local.get("deleteProfile") or {}).get("fail") or {}
+    log_path = os.path.join(scratch, "program-log.txt")
+    env["WRENFOLD_TEST_LOG"] = windows_path_of(log_path)
     env["WRENFOLD_TEST_DELETE_FAIL"] = ";".join(f"{sid}={code}" for sid, code in failures.items())
 
     console = scenario.get("console")
     keys = [key_sequence(k) for k in (console or {}).get("keys", [])]
     terminal = Terminal() if console is not None else None
-    out_path = os.path.join(scratch, "stdout.bin")
     err_path = os.path.join(scratch, "stderr.txt")
     try:
         # The server starts first, in a session of its own, with the
         # scenario's clock and time zone; it ends a while after its last
         # client if this script is stopped before it can end it.
         subprocess.run(["wineserver", "-p10"], env=env, start_new_session=True, check=True)
-        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+        # The program writes its standard output to a file of its own (the
+        # job's "output"); the helper's standard output is the terminal, on
+        # which Wine's console draws what the program writes to CONOUT$.
+        with open(err_path, "wb") as err:
             command = ["wine", os.path.join(helpers, "wfbench.exe"),
                        windows_path_of(job), windows_path_of(result)]
             if terminal:
-                process = subprocess.Popen(command, env=env, stdin=terminal.slave, stdout=out,
-                                           stderr=err, preexec_fn=terminal.child_setup)
+                process = subprocess.Popen(command, env=env, stdin=terminal.slave,
+                                           stdout=terminal.slave, stderr=err,
+                                           preexec_fn=terminal.child_setup)
             else:
-                process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                           stderr=err, start_new_session=True)
+                process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
+                                           stdout=subprocess.DEVNULL, stderr=err,
+                                           start_new_session=True)
             deadline = time.monotonic() + timeout
-            typed = False
+            typist = Typist(terminal, keys) if terminal else None
             while process.poll() is None:
                 if time.monotonic() > deadline:
                     process.kill()
-                    raise ScenarioError(f"the Wine run did not end within {timeout} s"
-                                        + ("" if typed or not terminal else
-                                           " (the command never read a key)"))
-                if terminal and terminal.master is not None:
-                    terminal.drain(0.05)
-                    if not typed and os.path.exists(marker) and terminal.reading_keys():
-                        terminal.type(keys)
-                        terminal.drain(KEYS_SETTLE_SECONDS)
-                        terminal.hang_up()
-                        typed = True
+                    raise ScenarioError(f"the Wine run did not end within {timeout} s")
+                if typist and terminal.master is not None:
+                    terminal.drain(LOG_POLL_SECONDS)
+                    typist.reads_started(read_log(log_path)["keyReads"])
                 else:
-                    time.sleep(0.05)
+                    time.sleep(LOG_POLL_SECONDS)
+            if terminal:
+                terminal.drain(ECHO_SETTLE_SECONDS)
     finally:
         if terminal:
             terminal.close()
@@ -742,14 +854,29 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     results = read_results(result)
     if "exit" not in results:
         raise ScenarioError(f"the command did not run\n{errors}")
-    with open(out_path, "rb") as f:
+    with open(os.path.join(scratch, "stdout.bin"), "rb") as f:
         stdout = f.read()
 
     def folder_exists(windows_path):
         return os.path.isdir(host_path(drive_c, windows_path))
 
+    def file_exists(windows_path):
+        return os.path.isfile(host_path(drive_c, windows_path))
+
+    log = read_log(log_path)
+    if not log["attached"]:
+        raise ScenarioError("the stand-in userenv.dll did not load with the program "
+                            "(does it still import DeleteProfileW?)")
+    if terminal:
+        with open(os.path.join(scratch, "echo.bin"), "wb") as f:
+            f.write(terminal.echo)
     state = {"profileKeys": results["subkeys"] if "enumfailed" not in results else None,
-             "remotes": {}, "folderExists": folder_exists}
+             "remotes": {}, "folderExists": folder_exists, "fileExists": file_exists,
+             "calls": log["calls"],
+             "echo": console_echo(bytes(terminal.echo)) if terminal else "",
+             "drawEcho": echo_as_wine_draws,
+             # Only a program that ended normally reports what it left open.
+             "openHandles": log["openHandles"] if log["detached"] else None}
     return stdout, results["exit"], state, errors, results.get("name", ""), scratch
 
 
@@ -769,6 +896,13 @@ def main(argv=None):
                         "(default: a temporary folder)")
     parser.add_argument("--timeout", type=float, default=RUN_TIMEOUT_SECONDS)
     options = parser.parse_args(argv)
+    shown = options.scenario  # reports name the scenario as it was given
+    # Wine wants absolute paths (WINEPREFIX), and the runs change folders:
+    # every path given is made absolute before anything else.
+    for name in ("scenario", "native_exe", "native_probe", "wine_exe", "wine_probe",
+                 "wine_helpers", "work_dir"):
+        if getattr(options, name):
+            setattr(options, name, os.path.abspath(getattr(options, name)))
 
     path = options.scenario
     # A stopped test still ends its Wine server (the finally clauses run).
@@ -777,7 +911,7 @@ def main(argv=None):
         scenario = load_scenario(path)
         runners = scenario.get("runners", ["native"])
         if options.runner not in runners:
-            print(f"skipped: {path} runs on {', '.join(runners)} only")
+            print(f"skipped: {shown} runs on {', '.join(runners)} only")
             return SKIPPED
         program = scenario.get("program", "wrenfold")
         if program not in PROGRAMS:
@@ -812,9 +946,9 @@ def main(argv=None):
             if not problems:
                 if scratch:
                     shutil.rmtree(scratch, ignore_errors=True)
-                print(f"passed: {path} ({options.runner})")
+                print(f"passed: {shown} ({options.runner})")
                 return 0
-            print(f"FAILED: {path} ({options.runner})")
+            print(f"FAILED: {shown} ({options.runner})")
             for problem in problems:
                 print(problem)
             if scratch:
@@ -823,7 +957,7 @@ def main(argv=None):
                 print("standard error of the run:\n" + errors.rstrip())
             return FAILED
     except (ScenarioError, OSError, subprocess.SubprocessError) as problem:
-        print(f"FAILED: {path} ({options.runner}): {problem}")
+        print(f"FAILED: {shown} ({options.runner}): {problem}")
         return FAILED
 
 

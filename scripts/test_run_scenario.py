@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Checks of the scenario runner's own logic (run by ctest as scenario.bench)."""
 
+import contextlib
+import io
 import os
 import subprocess
 import sys
@@ -151,10 +153,12 @@ class RegistryValues(unittest.TestCase):
             "arguments": ["/MIN:30", "a b"],
             "local": {"registry": {bench.PROFILE_LIST + "\\S-1": {"values": {"P": "x"}}}},
         }
-        lines = bench.job_lines(scenario, "C:\\Tools\\wrenfold.exe", "markers").splitlines()
+        lines = bench.job_lines(scenario, "C:\\Tools\\wrenfold.exe", "markers",
+                                "out").splitlines()
         ops = [line.split()[0] for line in lines]
-        self.assertEqual(ops, ["deltree", "key", "value", "name", "run", "release", "enum"])
-        command_line = bytes.fromhex(lines[4].split()[2][1:]).decode("utf-16-le")
+        self.assertEqual(ops, ["deltree", "key", "value", "name", "output", "run", "release",
+                               "enum"])
+        command_line = bytes.fromhex(lines[5].split()[2][1:]).decode("utf-16-le")
         self.assertEqual(command_line, 'C:\\Tools\\wrenfold.exe /MIN:30 "a b"')
 
 
@@ -183,7 +187,9 @@ class WineStaging(unittest.TestCase):
     def test_what_wine_cannot_stage_is_named(self):
         stageable = {"console": {"keys": ["y", "F1"]}, "clock": {"biasMinutes": -60},
                      "local": {"environment": {"SystemDrive": "C:", "Extra": "1"},
-                               "files": [{"path": "c:\\x"}]}}
+                               "files": [{"path": "c:\\x", "attributes": 1}],
+                               "shares": {"C$": "up"}},
+                     "expect": {"exit": 0, "echo": "y\0\r"}}
         self.assertEqual(bench.wine_obstacles(stageable), [])
         cases = [
             ({"remotes": {"PC07": {}}}, "remote"),
@@ -194,6 +200,15 @@ class WineStaging(unittest.TestCase):
             ({"local": {"registry": {"K": {"denyDelete": True}}}}, "refuses deletion"),
             ({"local": {"files": [{"path": "D:\\x"}]}}, "outside drive C:"),
             ({"console": {"keys": ["Escape"]}}, "Escape"),
+            ({"local": {"registry": {"K": {"denyRead": True}}}}, "refuses reading"),
+            ({"local": {"files": [{"path": "C:\\x", "directory": True, "denyAccess": True}]}},
+             "denies access"),
+            ({"local": {"files": [{"path": "C:\\x", "denyAccess": True}]}}, "denies access"),
+            ({"local": {"volumes": {"C:": {"freeBytes": 5, "availableBytes": 1}}}}, "quota"),
+            ({"local": {"shares": {"C$": 1326}}}, "share C$"),
+            ({"local": {"deleteProfile": {"keep": ["S-1"]}}}, "keeps the profile"),
+            ({"expect": {"exit": 0, "echo": "\b"}}, "printable ASCII"),
+            ({"expect": {"exit": 0, "echo": "\u00e0"}}, "printable ASCII"),
         ]
         for scenario, reason in cases:
             self.assertIn(reason, "; ".join(bench.wine_obstacles(scenario)), scenario)
@@ -221,6 +236,119 @@ class WineStaging(unittest.TestCase):
             self.assertEqual(ticks("Users", "Bob", "AppData", "x"), NOW)
 
 
+def logged(text):
+    return "x" + text.encode("utf-16-le").hex()
+
+
+class ProgramLog(unittest.TestCase):
+    def test_the_log_gives_calls_key_reads_and_open_handles(self):
+        data = "".join(line + "\n" for line in [
+            "attach",
+            f"DeleteProfile {logged('S-1')} - {logged('')}",
+            "console-mode 0", "console-mode 503",
+            f"RegDeleteKey {logged('S-2')}",
+            "console-mode 0", "console-mode 7",
+            f"open key {logged('SOFTWARE')}",
+            "open search " + logged("C:\\Users\\*"),
+            "untracked 3",
+            "detach",
+        ]).encode() + b"console-mode 0"  # a line still being written
+        log = bench.parse_log(data)
+        self.assertTrue(log["attached"] and log["detached"])
+        self.assertEqual(log["calls"], [["DeleteProfile", "S-1", None, ""],
+                                        ["RegDeleteKey", "S-2"]])
+        self.assertEqual(log["keyReads"], 2)
+        self.assertEqual(log["openHandles"], ["key SOFTWARE", "search C:\\Users\\*",
+                                              "3 handles opened beyond the table"])
+        self.assertFalse(bench.parse_log(b"")["attached"])
+        with self.assertRaises(bench.ScenarioError):
+            bench.parse_log(b"mystery 1\n")
+
+
+class Expectations(unittest.TestCase):
+    STATE = {"profileKeys": [], "remotes": {}, "folderExists": lambda p: p == "C:\\Users",
+             "fileExists": lambda p: p == "C:\\a.txt", "calls": [["RegDeleteKey", "K"]],
+             "echo": "y", "openHandles": 0}
+
+    def problems(self, expect, **state):
+        scenario = {"expect": dict({"exit": 0}, **expect)}
+        return bench.check_expectations(scenario, "x.out", b"", b"", 0,
+                                        dict(self.STATE, **state), "PC01")
+
+    def test_met_expectations_give_no_problem(self):
+        self.assertEqual(self.problems({
+            "files": {"present": ["C:\\a.txt"], "absent": ["C:\\Users"]},
+            "folders": {"present": ["C:\\Users"], "absent": ["C:\\a.txt"]},
+            "calls": [["RegDeleteKey", "K"]], "echo": "y"}), [])
+
+    def test_each_unmet_expectation_is_reported(self):
+        cases = [
+            ({"files": {"present": ["C:\\b.txt"]}}, {}, "file C:\\b.txt is missing"),
+            ({"files": {"absent": ["C:\\a.txt"]}}, {}, "file C:\\a.txt still exists"),
+            ({"calls": []}, {}, "calls made:"),
+            ({"calls": [["RegDeleteKey", "K"], ["RegDeleteKey", "L"]]}, {}, '"L"'),
+            ({"echo": "n"}, {}, "console echo 'y', expected 'n'"),
+            ({}, {"openHandles": 2}, "handles left open at exit: 2"),
+            ({}, {"openHandles": ["key SOFTWARE"]}, "key SOFTWARE"),
+            # What a run did not record fails only the expectations needing it.
+            ({"files": {"present": ["C:\\a.txt"]}}, {"fileExists": None}, "cannot tell"),
+            ({"calls": []}, {"calls": None}, "did not record the calls"),
+            ({"echo": ""}, {"echo": None}, "did not record the console echo"),
+        ]
+        for expect, state, report in cases:
+            problems = self.problems(expect, **state)
+            self.assertEqual(len(problems), 1, (expect, state, problems))
+            self.assertIn(report, problems[0])
+        self.assertEqual(self.problems({}, fileExists=None, calls=None, echo=None,
+                                       openHandles=None), [])
+
+    def test_wine_compares_the_echo_as_its_console_draws_it(self):
+        drawn = bench.console_echo(b"\x1b[?25ly\x1b[?25h\x1b[?25l?\x1b[?25h")
+        self.assertEqual(drawn, "y?")
+        self.assertEqual(self.problems({"echo": "y\0"}, echo=drawn,
+                                       drawEcho=bench.echo_as_wine_draws), [])
+        self.assertNotEqual(self.problems({"echo": "y?"}, echo="y\0"), [])
+
+
+class FakeTerminal:
+    def __init__(self):
+        self.master = 5
+        self.typed = []
+        self.ready = True
+
+    def raw(self):
+        return self.ready
+
+    def type(self, sequence):
+        self.typed.append(sequence)
+
+    def drain(self, seconds):
+        pass
+
+    def hang_up(self):
+        self.master = None
+
+
+class KeyTyping(unittest.TestCase):
+    def test_one_key_per_read_then_the_terminal_is_hung_up(self):
+        terminal = FakeTerminal()
+        typist = bench.Typist(terminal, [b"y", b"\x1bOP"])
+        typist.reads_started(0)
+        self.assertEqual(terminal.typed, [])  # nothing before the first read
+        typist.reads_started(1)
+        typist.reads_started(1)  # the same read again: nothing more
+        self.assertEqual(terminal.typed, [b"y"])
+        terminal.ready = False  # the console has not left line mode yet
+        typist.reads_started(2)
+        self.assertEqual(terminal.typed, [b"y"])
+        terminal.ready = True
+        typist.reads_started(2)
+        self.assertEqual(terminal.typed, [b"y", b"\x1bOP"])
+        self.assertIsNotNone(terminal.master)
+        typist.reads_started(3)  # a read after the script: it must fail
+        self.assertIsNone(terminal.master)
+
+
 class Runner(unittest.TestCase):
     def test_a_scenario_for_another_runner_is_skipped(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -230,6 +358,34 @@ class Runner(unittest.TestCase):
             done = subprocess.run([sys.executable, bench.__file__, "--runner", "wine", path],
                                   capture_output=True, text=True)
             self.assertEqual(done.returncode, bench.SKIPPED, done.stdout)
+
+    def test_relative_paths_are_made_absolute_first(self):
+        seen = {}
+
+        def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
+            seen.update(path=path, program=program_file, helpers=helpers, work_dir=work_dir)
+            return b"", 0, {"profileKeys": [], "folderExists": None, "fileExists": None}, "", \
+                "PC", None
+
+        with tempfile.TemporaryDirectory() as folder:
+            for name in ["s.json", "s.out", "wrenfold.exe", "wfbench.exe"]:
+                with open(os.path.join(folder, name), "w") as f:
+                    f.write('{"runners": ["wine"], "expect": {"exit": 0}}' if name == "s.json"
+                            else "")
+            saved, here = bench.run_wine, os.getcwd()
+            bench.run_wine = run_wine
+            try:
+                os.chdir(folder)
+                with contextlib.redirect_stdout(io.StringIO()) as out:
+                    status = bench.main(["--runner", "wine", "--wine-exe", "wrenfold.exe",
+                                         "--wine-helpers", ".", "--work-dir", "work", "s.json"])
+            finally:
+                bench.run_wine = saved
+                os.chdir(here)
+            self.assertEqual(status, 0, out.getvalue())
+            self.assertIn("passed: s.json (wine)", out.getvalue())
+            self.assertTrue(all(os.path.isabs(p) for p in seen.values()), seen)
+            self.assertEqual(seen["work_dir"], os.path.join(os.path.realpath(folder), "work"))
 
     def test_a_scenario_without_an_expected_exit_code_fails(self):
         with tempfile.TemporaryDirectory() as folder:

@@ -17,6 +17,8 @@
  *   unenv NAME               remove a variable from what the command inherits
  *   name                     report the computer name
  *   hold PATH                open PATH without sharing and keep it open
+ *   output PATH              the next run writes its standard output to PATH
+ *                            (otherwise to this helper's own)
  *   run APP CMDLINE MARKER   start APP, create the file MARKER once it runs,
  *                            wait for it and report its full exit code
  *   release                  close every held file
@@ -35,6 +37,7 @@
 #define MAX_HELD 64
 #define MAX_FIELDS 5
 
+static HANDLE output = INVALID_HANDLE_VALUE;
 static HANDLE held[MAX_HELD];
 static int heldCount;
 static FILE* result;
@@ -148,7 +151,7 @@ static void Run(const wchar_t* app, wchar_t* commandLine, const wchar_t* marker)
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdOutput = output != INVALID_HANDLE_VALUE ? output : GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process;
   if (!CreateProcessW(app, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
@@ -162,8 +165,21 @@ static void Run(const wchar_t* app, wchar_t* commandLine, const wchar_t* marker)
   if (!GetExitCodeProcess(process.hProcess, &code)) Fail("GetExitCodeProcess", GetLastError());
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
+  if (output != INVALID_HANDLE_VALUE) {
+    CloseHandle(output);
+    output = INVALID_HANDLE_VALUE;
+  }
   fprintf(result, "exit %lu\n", (unsigned long)code);
   fflush(result);
+}
+
+/* The standard output of the next run: a file of its own, so that this
+   helper's standard output can be the terminal that the console draws on. */
+static void Output(const wchar_t* path) {
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
+  output = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+  if (output == INVALID_HANDLE_VALUE) Fail("creating the output file", GetLastError());
 }
 
 static void ReportName(void) {
@@ -222,6 +238,9 @@ static void Perform(char** fields, int count) {
   } else if (strcmp(op, "hold") == 0) {
     Expect(count, 2);
     Hold(DecodeText(fields[1]));
+  } else if (strcmp(op, "output") == 0) {
+    Expect(count, 2);
+    Output(DecodeText(fields[1]));
   } else if (strcmp(op, "run") == 0) {
     Expect(count, 4);
     Run(DecodeText(fields[1]), DecodeText(fields[2]), DecodeText(fields[3]));
