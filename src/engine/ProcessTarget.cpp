@@ -58,13 +58,6 @@ void DiscoverSpecialFolder(Platform& platform, const RunSettings& settings, Targ
   }
   ExpandPath(platform, working.Data(), field);
   ToTargetPath(field.chars, nullptr);
-  if (settings.Trace != 0) {
-    if (&field == &context.AllUsersProfile) {
-      ConsolePrint(u"\nAllUsersProfile: [%s]", field.Data());
-    } else {
-      ConsolePrint(u"\nDefaultUserProfile: [%s]", field.Data());
-    }
-  }
 }
 
 // Finds the three folders. The profiles directory must be known exactly,
@@ -112,7 +105,13 @@ int32_t DiscoverFolders(Platform& platform, const RunSettings& settings, TargetC
   static constexpr SpecialFolder kDefaultUser = {u"Default", u"Default", u"DefaultUserProfile",
                                                  u"Default User"};
   DiscoverSpecialFolder(platform, settings, context, kAllUsers, context.AllUsersProfile);
+  if (settings.Trace != 0) {
+    ConsolePrint(u"\nAllUsersProfile: [%s]", context.AllUsersProfile.Data());
+  }
   DiscoverSpecialFolder(platform, settings, context, kDefaultUser, context.DefaultUserProfile);
+  if (settings.Trace != 0) {
+    ConsolePrint(u"\nDefaultUserProfile: [%s]", context.DefaultUserProfile.Data());
+  }
   return 0;
 }
 
