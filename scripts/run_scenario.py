@@ -569,7 +569,7 @@ def stage_files(drive_c, files, now):
         os.utime(path, ns=(ns, ns))
 
 
-def job_lines(scenario, argv0, marker, output):
+def job_lines(scenario, argv0, output):
     local = scenario.get("local") or {}
     lines = [f"deltree {utf16_field(PROFILE_LIST)}"]
     for key_path, key in sorted((local.get("registry") or {}).items()):
@@ -592,8 +592,7 @@ def job_lines(scenario, argv0, marker, output):
             lines.append(f"hold {utf16_field(entry['path'])}")
     command_line = subprocess.list2cmdline([argv0] + list(scenario.get("arguments", [])))
     lines.append(f"output {utf16_field(windows_path_of(output))}")
-    lines.append(f"run {utf16_field(argv0)} {utf16_field(command_line)} "
-                 f"{utf16_field(windows_path_of(marker))}")
+    lines.append(f"run {utf16_field(argv0)} {utf16_field(command_line)}")
     lines.append("release")
     lines.append(f"enum {utf16_field(PROFILE_LIST)}")
     return "".join(line + "\n" for line in lines)
@@ -785,11 +784,10 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     local = scenario.get("local") or {}
     stage_files(drive_c, local.get("files") or [], now)
 
-    marker = os.path.join(scratch, "started")
     job = os.path.join(scratch, "job.txt")
     result = os.path.join(scratch, "result.txt")
     with open(job, "w") as f:
-        f.write(job_lines(scenario, argv0, marker, os.path.join(scratch, "stdout.bin")))
+        f.write(job_lines(scenario, argv0, os.path.join(scratch, "stdout.bin")))
 
     env = wine_env(prefix)
     # Etc/GMT-1 is one hour east of Greenwich: the sign is that of the bias.

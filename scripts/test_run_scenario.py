@@ -153,8 +153,7 @@ class RegistryValues(unittest.TestCase):
             "arguments": ["/MIN:30", "a b"],
             "local": {"registry": {bench.PROFILE_LIST + "\\S-1": {"values": {"P": "x"}}}},
         }
-        lines = bench.job_lines(scenario, "C:\\Tools\\wrenfold.exe", "markers",
-                                "out").splitlines()
+        lines = bench.job_lines(scenario, "C:\\Tools\\wrenfold.exe", "out").splitlines()
         ops = [line.split()[0] for line in lines]
         self.assertEqual(ops, ["deltree", "key", "value", "name", "output", "run", "release",
                                "enum"])

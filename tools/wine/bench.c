@@ -19,8 +19,8 @@
  *   hold PATH                open PATH without sharing and keep it open
  *   output PATH              the next run writes its standard output to PATH
  *                            (otherwise to this helper's own)
- *   run APP CMDLINE MARKER   start APP, create the file MARKER once it runs,
- *                            wait for it and report its full exit code
+ *   run APP CMDLINE          start APP, wait for it and report its full
+ *                            exit code
  *   release                  close every held file
  *   enum KEY                 report the subkey names of KEY in order
  *
@@ -145,7 +145,7 @@ static void Release(void) {
   while (heldCount > 0) CloseHandle(held[--heldCount]);
 }
 
-static void Run(const wchar_t* app, wchar_t* commandLine, const wchar_t* marker) {
+static void Run(const wchar_t* app, wchar_t* commandLine) {
   STARTUPINFOW startup;
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
@@ -157,9 +157,6 @@ static void Run(const wchar_t* app, wchar_t* commandLine, const wchar_t* marker)
   if (!CreateProcessW(app, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
     Fail("CreateProcessW", GetLastError());
   }
-  HANDLE mark = CreateFileW(marker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-  if (mark == INVALID_HANDLE_VALUE) Fail("creating the marker", GetLastError());
-  CloseHandle(mark);
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
   if (!GetExitCodeProcess(process.hProcess, &code)) Fail("GetExitCodeProcess", GetLastError());
@@ -242,8 +239,8 @@ static void Perform(char** fields, int count) {
     Expect(count, 2);
     Output(DecodeText(fields[1]));
   } else if (strcmp(op, "run") == 0) {
-    Expect(count, 4);
-    Run(DecodeText(fields[1]), DecodeText(fields[2]), DecodeText(fields[3]));
+    Expect(count, 3);
+    Run(DecodeText(fields[1]), DecodeText(fields[2]));
   } else if (strcmp(op, "release") == 0) {
     Expect(count, 1);
     Release();
