@@ -83,7 +83,11 @@ def schema_problems(scenario):
     """What the scenario schema finds wrong with SCENARIO, one line per place
     (empty: nothing). Unknown keys are refused everywhere, so a misspelt key
     fails instead of being ignored."""
-    import jsonschema  # Debian: python3-jsonschema
+    try:
+        import jsonschema
+    except ImportError:
+        raise ScenarioError("checking scenarios needs python3-jsonschema "
+                            "(scripts/install-deps.sh installs it)")
     with open(SCHEMA_PATH, "rb") as f:
         schema = json.loads(f.read().decode("utf-8"))
     validator = jsonschema.Draft202012Validator(schema)
