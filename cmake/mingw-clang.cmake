@@ -28,4 +28,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_C_FLAGS_INIT "-fms-extensions")
 set(CMAKE_CXX_FLAGS_INIT
     "-fms-extensions -isystem ${WRENFOLD_MINGW_GCC_DIR}/include/c++ -isystem ${WRENFOLD_MINGW_GCC_DIR}/include/c++/${WRENFOLD_MINGW_TRIPLE}")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -L${WRENFOLD_MINGW_GCC_DIR}")
+# The linker of this target (binutils' x86_64-w64-mingw32-ld) writes the link
+# time into the PE header unless told not to: with a zero stamp, two builds of
+# one commit give the same bytes, whatever the build folder or the hour.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -L${WRENFOLD_MINGW_GCC_DIR} -Wl,--no-insert-timestamp")
