@@ -1,11 +1,13 @@
 # make demo: install what is missing, build wrenfold.exe, run it under Wine.
 # make test: install what is missing, build both builds, run every test.
+# make dist: the release archive dist/wrenfold-<version>-win64.zip.
 
 NATIVE_DIR := build/native
 WIN_DIR    := build/win
 EXE        := $(CURDIR)/$(WIN_DIR)/wrenfold.exe
+HELPERS    := $(CURDIR)/$(NATIVE_DIR)/tools/wine
 
-.PHONY: all deps native win test demo clean
+.PHONY: all deps native win test demo dist clean
 
 all: native win
 
@@ -24,9 +26,21 @@ native: deps
 
 test: win native
 	@cd $(NATIVE_DIR) && ctest --output-on-failure -j2
+	@python3 scripts/test_dist.py
+	@python3 scripts/test_demo.py $(EXE) $(HELPERS)
+	@ansible-playbook --syntax-check -i contrib/ansible/inventory.example.ini \
+	  contrib/ansible/wrenfold-fleet.yml >/dev/null && echo "contrib/ansible: syntax OK"
 
+# The demo stages its Wine prefix with the scenario bench's helpers, which
+# the native build makes (only that target is built here).
 demo: win
-	@scripts/demo.sh $(EXE)
+	@cmake -S . -B $(NATIVE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWRENFOLD_SANITIZE=ON \
+	  -DWRENFOLD_EXE=$(EXE) >/dev/null
+	@cmake --build $(NATIVE_DIR) --target wine_helpers
+	@scripts/demo.sh $(EXE) $(HELPERS)
+
+dist: win
+	@python3 scripts/dist.py --exe $(EXE) --out-dir dist
 
 clean:
 	rm -rf build

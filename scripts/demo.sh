@@ -1,22 +1,24 @@
 #!/usr/bin/env bash
-# Runs wrenfold.exe under Wine in a private prefix: the help screen, then a
-# run with a minimum age of 30 days on the prefix's own profiles.
+# Runs wrenfold.exe under Wine on a demo computer that has one profile of
+# each kind: the protected SYSTEM account, one skipped by name, one in use,
+# a young one, two old ones and an orphaned entry. With a terminal the
+# command asks before each deletion and you answer; without one (a pipe, a
+# CI log) it runs with /y and the result is checked. Either way the
+# ProfileList subkeys and the profile folders are shown before and after.
+#
+#   scripts/demo.sh path/to/wrenfold.exe path/to/native-build/tools/wine
+#
+# The second folder holds the bench helpers wfbench.exe and userenv.dll
+# (target wine_helpers of the native build); `make demo` builds both.
 set -euo pipefail
-exe=${1:?usage: demo.sh path/to/wrenfold.exe}
+exe=${1:?usage: demo.sh path/to/wrenfold.exe path/to/helpers}
+helpers=${2:?usage: demo.sh path/to/wrenfold.exe path/to/helpers}
 root=$(cd "$(dirname "$0")/.." && pwd)
-export WINEPREFIX="$root/build/demo-prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-if [[ ! -d "$WINEPREFIX" ]]; then
-  echo "Creating a Wine prefix for the demo (once)..."
-  wineboot -i >/dev/null 2>&1 || true
+if [[ -t 0 && -t 1 ]]; then
+  mode=--interactive
+  echo "Answer each Delete? (Y/N) prompt with y or n."
+else
+  mode=--yes
 fi
-status=0
-echo "== wrenfold.exe /?"
-wine "$exe" /? || status=$?
-echo "(exit code $status)"
-status=0
-echo "== wrenfold.exe /MIN:30 /y"
-wine "$exe" /MIN:30 /y || status=$?
-echo "(exit code $status)"
-wineserver -k >/dev/null 2>&1 || true
+exec python3 "$root/scripts/demo.py" --exe "$exe" --helpers "$helpers" \
+  --work-dir "$root/build/demo" "$mode"

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Packs the release archive dist/wrenfold-<version>-win64.zip.
+
+  dist.py --exe build/win/wrenfold.exe --out-dir dist [--root .]
+
+The archive holds wrenfold.exe, README.md, LICENSE and SHA256SUMS (the
+SHA-256 of each of the other files, in the format `sha256sum -c` reads).
+Two runs over the same files give the same bytes: the members come in a
+fixed order with a fixed date, fixed attributes and fixed compression, and
+nothing of the packing machine (owner, time, time zone, file system order)
+enters the archive. An executable that carries a link time in its PE
+header is refused, since it would make two builds of one commit differ.
+"""
+
+import argparse
+import hashlib
+import io
+import os
+import re
+import struct
+import sys
+import zipfile
+
+# The earliest time a zip entry can hold; the same for every member.
+FIXED_DATE_TIME = (1980, 1, 1, 0, 0, 0)
+FILE_MODE = 0o100644  # regular file, rw-r--r--
+
+
+class DistError(Exception):
+    pass
+
+
+def project_version(root):
+    """The VERSION of the project() call in the top CMakeLists.txt."""
+    with open(os.path.join(root, "CMakeLists.txt"), encoding="utf-8") as f:
+        match = re.search(r"^project\(\s*\w+\s+VERSION\s+([0-9.]+)", f.read(), re.MULTILINE)
+    if not match:
+        raise DistError("CMakeLists.txt names no project VERSION")
+    return match.group(1)
+
+
+def pe_timestamp(data):
+    """The TimeDateStamp of a PE image's file header."""
+    if len(data) < 0x40 or data[:2] != b"MZ":
+        raise DistError("not a Windows executable (no MZ header)")
+    offset = struct.unpack_from("<I", data, 0x3C)[0]
+    if offset + 12 > len(data) or data[offset:offset + 4] != b"PE\0\0":
+        raise DistError("not a Windows executable (no PE header)")
+    return struct.unpack_from("<I", data, offset + 8)[0]
+
+
+def sha256sums(members):
+    """MEMBERS: (name, bytes). One line per file, as sha256sum writes it."""
+    return "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n"
+                   for name, data in members).encode("ascii")
+
+
+def archive_bytes(members):
+    """A zip of MEMBERS, (name, bytes) in the order given, that depends on
+    nothing but those names and bytes."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w") as archive:
+        for name, data in members:
+            info = zipfile.ZipInfo(name, date_time=FIXED_DATE_TIME)
+            info.create_system = 3  # Unix: the mode below is read as such
+            info.external_attr = FILE_MODE << 16
+            info.compress_type = zipfile.ZIP_DEFLATED
+            archive.writestr(info, data, compresslevel=9)
+    return buffer.getvalue()
+
+
+def release_members(exe, root):
+    """(name, bytes) of the release files, SHA256SUMS last."""
+    def read(path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    members = [("wrenfold.exe", read(exe)),
+               ("README.md", read(os.path.join(root, "README.md"))),
+               ("LICENSE", read(os.path.join(root, "LICENSE")))]
+    stamp = pe_timestamp(members[0][1])
+    if stamp != 0:
+        raise DistError(f"{exe} carries a link time (0x{stamp:08X}) in its PE header: "
+                        "link it with -Wl,--no-insert-timestamp")
+    return members + [("SHA256SUMS", sha256sums(members))]
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--exe", required=True, help="wrenfold.exe to ship")
+    parser.add_argument("--out-dir", required=True, help="folder for the archive")
+    parser.add_argument("--root", default=os.path.join(os.path.dirname(__file__), os.pardir),
+                        help="the source tree (README.md, LICENSE, CMakeLists.txt)")
+    options = parser.parse_args(argv)
+    try:
+        version = project_version(options.root)
+        data = archive_bytes(release_members(options.exe, options.root))
+    except (DistError, OSError) as problem:
+        print(f"dist: {problem}", file=sys.stderr)
+        return 1
+    os.makedirs(options.out_dir, exist_ok=True)
+    path = os.path.join(options.out_dir, f"wrenfold-{version}-win64.zip")
+    with open(path + ".part", "wb") as f:
+        f.write(data)
+    os.replace(path + ".part", path)
+    print(f"{path}\n  SHA-256 {hashlib.sha256(data).hexdigest()}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
