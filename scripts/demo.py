@@ -159,8 +159,8 @@ def run(options):
     shown = " ".join(scenario["arguments"] + ([] if options.interactive else ["/y"]))
     print(f"\n== C:\\Tools\\wrenfold.exe {shown}", flush=True)
     try:
-        # The server is started apart, in a session of its own, so that it
-        # does not hold this script's standard output open.
+        # The server is started apart and detached from this terminal, so
+        # that it does not hold this script's standard output open.
         subprocess.run(["wineserver", "-p10"], env=env, start_new_session=True, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         done = subprocess.run(

@@ -100,9 +100,9 @@ def main(argv=None):
         return 1
     os.makedirs(options.out_dir, exist_ok=True)
     path = os.path.join(options.out_dir, f"wrenfold-{version}-win64.zip")
-    with open(path + ".part", "wb") as f:
+    with open(path + ".tmp", "wb") as f:
         f.write(data)
-    os.replace(path + ".part", path)
+    os.replace(path + ".tmp", path)
     print(f"{path}\n  SHA-256 {hashlib.sha256(data).hexdigest()}")
     return 0
 
