@@ -39,63 +39,86 @@ struct SpecialFolder {
   const char16_t* earlierName;
 };
 
-// The all-users or default-user folder: a full path in later layouts, a
-// folder name under the profiles directory in earlier ones; the default
-// name when the value is missing.
-void DiscoverSpecialFolder(Platform& platform, const RunSettings& settings, TargetContext& context,
-                           const SpecialFolder& folder, PathText& field) {
-  const bool later = context.BuildNumber >= kLaterLayoutBuild;
-  PathText text;
-  ReadFolderValue(platform, settings, context.ProfileListKey,
-                  later ? folder.laterValue : folder.earlierValue, false, text);
-  PathText working;
-  if (later && !text.Empty()) {
-    ExpandPath(platform, text.Data(), working);
-    ToTargetPath(working.chars, context.ComputerName.Get());
-  } else {
-    working.Assign(context.ProfilesDirectory.Data());
-    working.Append(!text.Empty() ? text.Data() : later ? folder.laterName : folder.earlierName);
+// Every later decision rests on the three folders, so they must be known
+// exactly: a value that exists but cannot be read, or a folder that cannot
+// be expanded or would be cut, ends the pass before the walk. A missing,
+// too long or non-text value takes its default, as described.
+int32_t CheckFolderRead(Platform& platform, const RegistryTextRead& read,
+                        const char16_t* valueName) {
+  if (read.status == 0 || read.status == static_cast<int32_t>(kErrorFileNotFound) ||
+      read.status == static_cast<int32_t>(kErrorMoreData)) {
+    return 0;
   }
-  ExpandPath(platform, working.Data(), field);
-  ToTargetPath(field.chars, nullptr);
+  ConsolePrint(u"\n\nFailed to query \"HKLM\\%s\\%s\", system error %d has occurred.",
+               kProfileListKeyPath, valueName, read.status);
+  PrintErrorText(platform, read.status);
+  return read.status;
 }
 
-// Finds the three folders. The profiles directory must be known exactly,
-// since the skip list is joined under it: a value that exists but cannot be
-// read, or a directory whose path would be cut, ends the pass before the
-// walk (returns the status). A missing or too long value takes the default.
-int32_t DiscoverFolders(Platform& platform, const RunSettings& settings, TargetContext& context) {
-  PathText text;
-  const RegistryTextRead read =
-      ReadFolderValue(platform, settings, context.ProfileListKey, u"ProfilesDirectory", true, text);
-  if (read.status != 0 && read.status != static_cast<int32_t>(kErrorFileNotFound) &&
-      read.status != static_cast<int32_t>(kErrorMoreData)) {
-    ConsolePrint(
-        u"\n\nFailed to query \"HKLM\\%s\\ProfilesDirectory\", system error %d has occurred.",
-        kProfileListKeyPath, read.status);
-    PrintErrorText(platform, read.status);
-    return read.status;
-  }
-  if (text.Empty()) text.Assign(kDefaultProfilesDirectory);
-  const uint32_t needed = ExpandPath(platform, text.Data(), context.ProfilesDirectory);
+// Expands source into folder and puts it in target form; 0, or the status
+// that ends the pass when the expansion fails or the folder would be cut.
+int32_t ExpandFolder(Platform& platform, const char16_t* source, PathText& folder,
+                     const char16_t* computerName) {
+  const uint32_t needed = ExpandPath(platform, source, folder);
   int32_t status = 0;
   if (needed == 0) {
     status = static_cast<int32_t>(platform.GetLastError());
     if (status == 0) status = static_cast<int32_t>(kErrorInvalidData);
   } else if (!ExpansionFitted(needed) ||
-             TargetPathLength(context.ProfilesDirectory.Data(), context.ComputerName.Get()) >
-                 kPathChars - 1) {
+             TargetPathLength(folder.Data(), computerName) > kPathChars - 1) {
     status = static_cast<int32_t>(kErrorFilenameTooLong);
   }
   if (status != 0) {
-    context.ProfilesDirectory.Clear();
-    ConsolePrint(
-        u"\n\nFailed to expand the profiles directory \"%s\", system error %d has occurred.",
-        text.Data(), status);
+    folder.Clear();
+    ConsolePrint(u"\n\nFailed to expand \"%s\", system error %d has occurred.", source, status);
     PrintErrorText(platform, status);
     return status;
   }
-  ToTargetPath(context.ProfilesDirectory.chars, context.ComputerName.Get());
+  ToTargetPath(folder.chars, computerName);
+  return 0;
+}
+
+// The all-users or default-user folder: a full path in later layouts, a
+// folder name under the profiles directory in earlier ones; the default
+// name when the value is missing.
+int32_t DiscoverSpecialFolder(Platform& platform, const RunSettings& settings,
+                              TargetContext& context, const SpecialFolder& folder,
+                              PathText& field) {
+  const bool later = context.BuildNumber >= kLaterLayoutBuild;
+  const char16_t* valueName = later ? folder.laterValue : folder.earlierValue;
+  PathText text;
+  const RegistryTextRead read =
+      ReadFolderValue(platform, settings, context.ProfileListKey, valueName, false, text);
+  if (const int32_t status = CheckFolderRead(platform, read, valueName)) return status;
+  PathText working;
+  if (later && !text.Empty()) {
+    const int32_t status = ExpandFolder(platform, text.Data(), working, context.ComputerName.Get());
+    if (status != 0) return status;
+  } else {
+    const char16_t* name = !text.Empty() ? text.Data()
+                           : later       ? folder.laterName
+                                         : folder.earlierName;
+    working.Assign(context.ProfilesDirectory.Data());
+    if (context.ProfilesDirectory.Length() + TextLength(name) > kPathChars - 1) {
+      const auto status = static_cast<int32_t>(kErrorFilenameTooLong);
+      ConsolePrint(u"\n\nFailed to expand \"%s\", system error %d has occurred.", name, status);
+      PrintErrorText(platform, status);
+      return status;
+    }
+    working.Append(name);
+  }
+  return ExpandFolder(platform, working.Data(), field, nullptr);
+}
+
+int32_t DiscoverFolders(Platform& platform, const RunSettings& settings, TargetContext& context) {
+  PathText text;
+  const RegistryTextRead read =
+      ReadFolderValue(platform, settings, context.ProfileListKey, u"ProfilesDirectory", true, text);
+  if (const int32_t status = CheckFolderRead(platform, read, u"ProfilesDirectory")) return status;
+  if (text.Empty()) text.Assign(kDefaultProfilesDirectory);
+  int32_t status =
+      ExpandFolder(platform, text.Data(), context.ProfilesDirectory, context.ComputerName.Get());
+  if (status != 0) return status;
   if (settings.Trace != 0) {
     ConsolePrint(u"\nProfilesDirectory: [%s]", context.ProfilesDirectory.Data());
   }
@@ -104,11 +127,14 @@ int32_t DiscoverFolders(Platform& platform, const RunSettings& settings, TargetC
                                               u"All Users"};
   static constexpr SpecialFolder kDefaultUser = {u"Default", u"Default", u"DefaultUserProfile",
                                                  u"Default User"};
-  DiscoverSpecialFolder(platform, settings, context, kAllUsers, context.AllUsersProfile);
+  status = DiscoverSpecialFolder(platform, settings, context, kAllUsers, context.AllUsersProfile);
+  if (status != 0) return status;
   if (settings.Trace != 0) {
     ConsolePrint(u"\nAllUsersProfile: [%s]", context.AllUsersProfile.Data());
   }
-  DiscoverSpecialFolder(platform, settings, context, kDefaultUser, context.DefaultUserProfile);
+  status =
+      DiscoverSpecialFolder(platform, settings, context, kDefaultUser, context.DefaultUserProfile);
+  if (status != 0) return status;
   if (settings.Trace != 0) {
     ConsolePrint(u"\nDefaultUserProfile: [%s]", context.DefaultUserProfile.Data());
   }
@@ -117,7 +143,23 @@ int32_t DiscoverFolders(Platform& platform, const RunSettings& settings, TargetC
 
 // The steps of the pass up to the second free-space measurement; every
 // early return leaves the rest to the closing steps.
-int32_t RunPass(Platform& platform, const RunSettings& settings, TargetContext& context) {
+int32_t RunPass(Platform& platform, const RunSettings& settings, const char16_t* computerName,
+                TargetContext& context) {
+  // A failing name query leaves the name empty; the buffer may hold
+  // anything then.
+  uint32_t size = static_cast<uint32_t>(kComputerNameChars);
+  if (!platform.GetComputerName(context.LocalComputerName.chars, &size)) {
+    context.LocalComputerName.Clear();
+  }
+  context.LocalComputerName.chars[kComputerNameChars - 1] = 0;
+
+  // No name, an empty one, "." or the running computer's own name (A to Z in
+  // any case) mean the local computer.
+  if (computerName != nullptr && computerName[0] != 0 && !Equals(computerName, u".") &&
+      !EqualsNoCase(computerName, context.LocalComputerName.Data())) {
+    context.ComputerName.text.Assign(computerName);
+    context.ComputerName.present = true;
+  }
   const char16_t* name = context.ComputerName.Get();
 
   int32_t status = GetOSBuildNumber(platform, settings, name, &context.BuildNumber);
@@ -206,26 +248,9 @@ void PrintSummary(const RunSettings& settings, const TargetContext& context) {
 int32_t ProcessTarget(Platform& platform, const RunSettings& settings,
                       const char16_t* computerName) {
   TargetContext context;
-
-  // A failing name query leaves the name empty; the buffer may hold
-  // anything then.
-  uint32_t size = static_cast<uint32_t>(kComputerNameChars);
-  if (!platform.GetComputerName(context.LocalComputerName.chars, &size)) {
-    context.LocalComputerName.Clear();
-  }
-  context.LocalComputerName.chars[kComputerNameChars - 1] = 0;
-
-  // No name, an empty one, "." or the running computer's own name (A to Z in
-  // any case) mean the local computer.
-  if (computerName != nullptr && computerName[0] != 0 && !Equals(computerName, u".") &&
-      !EqualsNoCase(computerName, context.LocalComputerName.Data())) {
-    context.ComputerName.text.Assign(computerName);
-    context.ComputerName.present = true;
-  }
-
   int32_t result = 0;
   RunWithClosing(
-      platform, [&] { result = RunPass(platform, settings, context); },
+      platform, [&] { result = RunPass(platform, settings, computerName, context); },
       [&] { CloseTarget(platform, settings, context); });
   return result;
 }

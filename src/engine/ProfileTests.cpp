@@ -77,8 +77,12 @@ bool IsSkippedProfile(const RunSettings& settings, const TargetContext& context,
     names.chars[at] = 0;
     const size_t nameLength = at - start;
     if (more) ++at;
-    // A join longer than a path can be matches no profile folder.
-    if (nameLength == 0 || directoryLength + nameLength > kPathChars - 1) continue;
+    if (nameLength == 0) continue;
+    // A join that cannot hold its closing backslash matches no profile
+    // folder; it is not even shown cut.
+    size_t kept = nameLength;
+    while (kept > 0 && names.chars[start + kept - 1] == u'\\') --kept;
+    if (directoryLength + kept + 1 > kPathChars - 1) continue;
     PathText joined;
     joined.Assign(context.ProfilesDirectory.Data());
     joined.Append(names.chars + start);

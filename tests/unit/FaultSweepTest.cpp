@@ -281,20 +281,6 @@ std::vector<FaultPlan> FaultsAt(const SweepCase& sweep, uint32_t occurrence) {
   return faults;
 }
 
-// Known faults of the engine, kept out of the sweep until they are mended
-// (run them with --gtest_also_run_disabled_tests):
-// - a failed expansion of the all-users or default-user folder leaves that
-//   folder as "\", so its profile loses its protection and an old one is
-//   deleted (ExpandEnvironmentStrings, status faults);
-// - a fault in the computer-name query comes before the pass's closing
-//   steps are in place, so no summary is printed (GetComputerName,
-//   exceptions).
-bool KnownEngineFault(const SweepCase& sweep) {
-  const std::string call = sweep.call;
-  return (call == "ExpandEnvironmentStrings" && sweep.faults == FaultClass::Status) ||
-         (call == "GetComputerName" && sweep.faults == FaultClass::Exception);
-}
-
 class FaultSweep : public ::testing::TestWithParam<SweepCase> {
  protected:
   static void SetUpTestSuite() { clean_ = new Outcome(RunCommand(nullptr)); }
@@ -356,10 +342,9 @@ std::vector<SweepCase> AllSweeps() {
   return sweeps;
 }
 
-// Names a case after its call and fault class; known engine faults are
-// named as disabled.
+// Names a case after its call and fault class.
 std::string SweepName(const ::testing::TestParamInfo<SweepCase>& param) {
-  return std::string(KnownEngineFault(param.param) ? "DISABLED_" : "") + param.param.call +
+  return std::string(param.param.call) +
          (param.param.faults == FaultClass::Status ? "_Status" : "_Exception");
 }
 
