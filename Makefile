@@ -1,13 +1,16 @@
 # make demo: install what is missing, build wrenfold.exe, run it under Wine.
 # make test: install what is missing, build both builds, run every test.
+# make bench: the pass over large simulated computers, then wrenfold.exe under
+#   Wine against Wine's reg query (BENCH_ARGS go to the native benchmark).
 # make dist: the release archive dist/wrenfold-<version>-win64.zip.
 
 NATIVE_DIR := build/native
 WIN_DIR    := build/win
+BENCH_DIR  := build/bench
 EXE        := $(CURDIR)/$(WIN_DIR)/wrenfold.exe
 HELPERS    := $(CURDIR)/$(NATIVE_DIR)/tools/wine
 
-.PHONY: all deps native win test demo dist clean
+.PHONY: all deps native win test demo dist bench clean
 
 all: native win
 
@@ -41,6 +44,13 @@ demo: win
 
 dist: win
 	@python3 scripts/dist.py --exe $(EXE) --out-dir dist
+
+bench: win
+	@cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DWRENFOLD_BENCH=ON \
+	  -DWRENFOLD_TESTS=OFF >/dev/null
+	@cmake --build $(BENCH_DIR)
+	@$(BENCH_DIR)/wrenfold_bench $(BENCH_ARGS)
+	@tests/bench/wine_bench.py --exe $(EXE) --work-dir $(BENCH_DIR)/wine
 
 clean:
 	rm -rf build
