@@ -51,6 +51,28 @@ TEST(Meter, ChargesAllocationsToTheSideThatMakesThem) {
   EXPECT_EQ(metered.TotalCalls(), 3u);
 }
 
+TEST(Meter, AFaultThroughAGuardLeavesTheMeterOutsideThePlatform) {
+  sim::SimPlatform simulation;
+  MeteredPlatform metered(simulation);
+
+  StartCountingAllocations();
+  const bool completed = RunGuarded(
+      metered, [&] { metered.RaiseFault(kExceptionAccessViolation); },
+      [](const FaultInfo& fault) {
+        // The filter runs while the platform raises: it is the caller's code.
+        AllocateOnce();
+        return fault.code == kExceptionAccessViolation ? kExceptionExecuteHandler
+                                                       : kExceptionContinueSearch;
+      });
+  EXPECT_FALSE(completed);
+  EXPECT_FALSE(InsidePlatform());
+  AllocateOnce();
+  StopCountingAllocations();
+  EXPECT_EQ(CountedAllocations(), 2u);
+  EXPECT_EQ(metered.Count(Call::RunGuarded), 1u);
+  EXPECT_EQ(metered.Count(Call::RaiseFault), 1u);
+}
+
 class MeteredWalk : public testing::TestWithParam<Mix> {};
 
 }  // namespace
