@@ -2,15 +2,20 @@
 # make test: install what is missing, build both builds, run every test.
 # make bench: the pass over large simulated computers, then wrenfold.exe under
 #   Wine against Wine's reg query (BENCH_ARGS go to the native benchmark).
+# make lint: clang-tidy and cppcheck over the project's own code.
 # make dist: the release archive dist/wrenfold-<version>-win64.zip.
+# make fuzz: each libFuzzer target in turn for FUZZ_SECONDS (default 60),
+#   going on past findings; they are listed at the end.
 
 NATIVE_DIR := build/native
 WIN_DIR    := build/win
 BENCH_DIR  := build/bench
+FUZZ_DIR   := build/fuzz
+FUZZ_SECONDS ?= 60
 EXE        := $(CURDIR)/$(WIN_DIR)/wrenfold.exe
 HELPERS    := $(CURDIR)/$(NATIVE_DIR)/tools/wine
 
-.PHONY: all deps native win test demo dist bench clean
+.PHONY: all deps native win test lint demo dist bench fuzz fuzz-build clean
 
 all: native win
 
@@ -27,12 +32,19 @@ native: deps
 	  -DWRENFOLD_EXE=$(EXE) >/dev/null
 	@cmake --build $(NATIVE_DIR)
 
-test: win native
+test: win native fuzz-build
 	@cd $(NATIVE_DIR) && ctest --output-on-failure -j2
+	@tests/fuzz/run.sh $(FUZZ_DIR) 5
 	@python3 scripts/test_dist.py
 	@python3 scripts/test_demo.py $(EXE) $(HELPERS)
 	@ansible-playbook --syntax-check -i contrib/ansible/inventory.example.ini \
 	  contrib/ansible/wrenfold-fleet.yml >/dev/null && echo "contrib/ansible: syntax OK"
+	@scripts/lint.sh $(CURDIR)/$(NATIVE_DIR) $(CURDIR)/$(WIN_DIR)
+
+# Static analysis: clang-tidy (.clang-tidy) and cppcheck over the project's
+# own code; any finding fails.
+lint: win native
+	@scripts/lint.sh $(CURDIR)/$(NATIVE_DIR) $(CURDIR)/$(WIN_DIR)
 
 # The demo stages its Wine prefix with the scenario bench's helpers, which
 # the native build makes (only that target is built here).
@@ -51,6 +63,14 @@ bench: win
 	@cmake --build $(BENCH_DIR)
 	@$(BENCH_DIR)/wrenfold_bench $(BENCH_ARGS)
 	@tests/bench/wine_bench.py --exe $(EXE) --work-dir $(BENCH_DIR)/wine
+
+fuzz-build: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DWRENFOLD_FUZZ=ON -DWRENFOLD_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ_DIR)
+
+fuzz: fuzz-build
+	@tests/fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS) --keep-going
 
 clean:
 	rm -rf build

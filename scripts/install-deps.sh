@@ -7,6 +7,8 @@ packages=(
   g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 faketime python3-jsonschema
   ansible
   libbenchmark-dev
+  libclang-rt-14-dev
+  clang-tidy cppcheck
 )
 
 missing=()
