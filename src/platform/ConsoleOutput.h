@@ -59,14 +59,15 @@ namespace format_detail {
 template <typename T>
 constexpr FormatKind KindOf() {
   using D = std::decay_t<T>;
+  constexpr bool kSigned = std::is_signed_v<D>;
   if constexpr (std::is_same_v<D, const char16_t*> || std::is_same_v<D, char16_t*>) {
     return FormatKind::Wide;
   } else if constexpr (std::is_same_v<D, const char*> || std::is_same_v<D, char*>) {
     return FormatKind::Narrow;
   } else if constexpr (std::is_integral_v<D> && !std::is_same_v<D, bool> && sizeof(D) == 4) {
-    return std::is_signed_v<D> ? FormatKind::Int32 : FormatKind::UInt32;
+    return kSigned ? FormatKind::Int32 : FormatKind::UInt32;
   } else if constexpr (std::is_integral_v<D> && !std::is_same_v<D, bool> && sizeof(D) == 8) {
-    return std::is_signed_v<D> ? FormatKind::Int64 : FormatKind::UInt64;
+    return kSigned ? FormatKind::Int64 : FormatKind::UInt64;
   } else {
     return FormatKind::None;
   }

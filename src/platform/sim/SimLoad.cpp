@@ -20,6 +20,14 @@ struct LoadError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A place in the scenario: the parts appended in order.
+template <typename... Parts>
+std::string Place(const std::string& first, const Parts&... parts) {
+  std::string text = first;
+  ((text += parts), ...);
+  return text;
+}
+
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {
   throw LoadError(where + ": " + what);
 }
@@ -288,7 +296,7 @@ void LoadValue(SimComputer& computer, const std::u16string& keyPath, const std::
 void LoadRegistry(SimComputer& computer, const Json& registry, const std::string& where) {
   if (!registry.is_object()) Fail(where, "must be an object");
   for (const auto& [path, key] : registry.items()) {
-    const std::string at = where + "[\"" + path + "\"]";
+    const std::string at = Place(where, "[\"", path, "\"]");
     CheckKeys(key, at, {"values", "denyDelete", "denyRead"});
     const std::u16string keyPath = FromUtf8(path);
     SimKey& created = computer.CreateKey(keyPath);
@@ -298,7 +306,7 @@ void LoadRegistry(SimComputer& computer, const Json& registry, const std::string
     if (key.contains("values")) {
       if (!key["values"].is_object()) Fail(at + ".values", "must be an object");
       for (const auto& [name, value] : key["values"].items()) {
-        LoadValue(computer, keyPath, name, value, at + ".values." + name);
+        LoadValue(computer, keyPath, name, value, Place(at, ".values.", name));
       }
     }
   }
@@ -367,7 +375,7 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
       if (value.is_null()) {
         platform.RemoveEnvironment(FromUtf8(name));
       } else {
-        platform.SetEnvironment(FromUtf8(name), AsText(value, where + ".environment." + name));
+        platform.SetEnvironment(FromUtf8(name), AsText(value, Place(where, ".environment.", name)));
       }
     }
   }
@@ -377,7 +385,7 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
     if (!volumes.is_object()) Fail(where + ".volumes", "must be an object");
     computer.RemoveVolume(u'C');
     for (const auto& [drive, volume] : volumes.items()) {
-      const std::string at = where + ".volumes." + drive;
+      const std::string at = Place(where, ".volumes.", drive);
       CheckKeys(volume, at, {"freeBytes", "totalBytes", "availableBytes"});
       if (!volume.contains("freeBytes")) Fail(at, "needs freeBytes");
       const uint64_t max = std::numeric_limits<uint64_t>::max();
@@ -399,7 +407,7 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
     const Json& shares = object["shares"];
     if (!shares.is_object()) Fail(where + ".shares", "must be an object");
     for (const auto& [share, state] : shares.items()) {
-      const std::string at = where + ".shares." + share;
+      const std::string at = Place(where, ".shares.", share);
       const std::string text = state.is_string() ? state.get<std::string>() : std::string();
       uint32_t status = 0;
       if (text == "down") {
@@ -452,8 +460,8 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
       if (!fail.is_object()) Fail(at + ".fail", "must be an object");
       for (const auto& [sid, status] : fail.items()) {
         const uint64_t code =
-            Unsigned(status, at + ".fail." + sid, std::numeric_limits<uint32_t>::max());
-        if (code == 0) Fail(at + ".fail." + sid, "must be a non-zero status");
+            Unsigned(status, Place(at, ".fail.", sid), std::numeric_limits<uint32_t>::max());
+        if (code == 0) Fail(Place(at, ".fail.", sid), "must be a non-zero status");
         computer.FailDeleteProfile(FromUtf8(sid), static_cast<uint32_t>(code));
       }
     }

@@ -29,14 +29,16 @@ int RunSimulatedProcess(int argc, char** argv, ProgramEntry entry) {
   if (scenario != nullptr && *scenario != 0) {
     const std::string problem = LoadScenarioFile(scenario, platform);
     if (!problem.empty()) {
-      std::fprintf(stderr, "wrenfold: scenario %s: %s\n", scenario, problem.c_str());
+      (void)std::fprintf(stderr, "wrenfold: scenario %s: %s\n", scenario, problem.c_str());
       return kScenarioError;
     }
   }
 
   std::vector<std::u16string> arguments;
+  arguments.reserve(static_cast<size_t>(argc));
   for (int i = 0; i < argc; ++i) arguments.push_back(FromUtf8(argv[i]));
   std::vector<const char16_t*> argv16;
+  argv16.reserve(arguments.size() + 1);
   for (const std::u16string& argument : arguments) argv16.push_back(argument.c_str());
   argv16.push_back(nullptr);
 
@@ -45,13 +47,13 @@ int RunSimulatedProcess(int argc, char** argv, ProgramEntry entry) {
     exitCode = entry(platform, argc, argv16.data());
   } catch (const SimFault& fault) {
     // No guard took the fault: Windows would end the process with its code.
-    std::fprintf(stderr, "wrenfold: unhandled exception 0x%08X\n", fault.Code());
+    (void)std::fprintf(stderr, "wrenfold: unhandled exception 0x%08X\n", fault.Code());
     exitCode = static_cast<int32_t>(fault.Code());
   }
 
   const char* statePath = std::getenv("WRENFOLD_SIMULATION_STATE");
   if (statePath != nullptr && *statePath != 0 && !WriteStateFile(statePath, platform, exitCode)) {
-    std::fprintf(stderr, "wrenfold: cannot write the state file %s\n", statePath);
+    (void)std::fprintf(stderr, "wrenfold: cannot write the state file %s\n", statePath);
   }
   return exitCode;
 }

@@ -171,8 +171,9 @@ bool CalendarToFileTime(const SystemTime& calendar, FileTime* time) {
     return false;
   }
   const int64_t days = DaysFromCivil(calendar.year, calendar.month, calendar.day) + kDays1601To1970;
-  const uint64_t seconds = static_cast<uint64_t>(days) * 86'400 + calendar.hour * 3600u +
-                           calendar.minute * 60u + calendar.second;
+  const uint64_t seconds = static_cast<uint64_t>(days) * 86'400 +
+                           static_cast<uint64_t>(calendar.hour) * 3600u +
+                           static_cast<uint64_t>(calendar.minute) * 60u + calendar.second;
   *time = seconds * kTicksPerSecond + calendar.milliseconds * 10'000ull;
   return true;
 }

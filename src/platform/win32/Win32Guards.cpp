@@ -43,7 +43,9 @@ int FilterThunk(const EXCEPTION_POINTERS* pointers, GuardFilter filter, void* co
   fault.code = record.ExceptionCode;
   if ((fault.code == kDelayLoadModuleNotFound || fault.code == kDelayLoadProcNotFound) &&
       record.NumberParameters >= 1 && record.ExceptionInformation[0] != 0) {
-    const auto* info = reinterpret_cast<const DelayLoadInfo*>(record.ExceptionInformation[0]);
+    // The record's first parameter is the address of the failure record.
+    const auto* info = reinterpret_cast<const DelayLoadInfo*>(  // NOLINT(performance-no-int-to-ptr)
+        record.ExceptionInformation[0]);
     fault.hasDelayLoadInfo = true;
     fault.moduleName = info->szDll;
     fault.importByName = info->dlp.fImportByName != FALSE;

@@ -13,8 +13,10 @@ using win32::Wide;
 
 // Only the predefined root keys change form between the interface and the
 // system (see RegistryHandles.h); opened keys pass through bit for bit.
+// The interface carries handles as integers by design.
 HKEY ToHKey(RegKey key) {
-  return reinterpret_cast<HKEY>(static_cast<uintptr_t>(win32::RegKeyToSystem(key)));
+  return reinterpret_cast<HKEY>(  // NOLINT(performance-no-int-to-ptr)
+      static_cast<uintptr_t>(win32::RegKeyToSystem(key)));
 }
 
 RegKey FromHKey(HKEY key) {
@@ -22,6 +24,7 @@ RegKey FromHKey(HKEY key) {
 }
 
 HANDLE ToHandle(FileHandle handle) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
 }
 FileHandle FromHandle(HANDLE handle) {
