@@ -1,18 +1,32 @@
 #include "engine/RegistryText.h"
 
 namespace wf {
+namespace {
+
+// Clears the buffer and offers it whole to the query; a failed read leaves
+// it empty again, since its contents are undefined then.
+RegistryTextRead QueryInto(Platform& platform, RegKey key, const char16_t* valueName,
+                           PathText& text, uint32_t* bytes) {
+  RegistryTextRead read;
+  text.Clear();
+  *bytes = PathText::ByteSize();
+  read.status = platform.RegQueryValueEx(key, valueName, &read.type,
+                                         reinterpret_cast<uint8_t*>(text.chars), bytes);
+  if (read.status != 0) {
+    read.type = 0;
+    text.Clear();
+  }
+  return read;
+}
+
+}  // namespace
 
 RegistryTextRead ReadRegistryText(Platform& platform, RegKey key, const char16_t* valueName,
                                   PathText& text) {
-  RegistryTextRead read;
-  text.Clear();
-  uint32_t bytes = PathText::ByteSize();
-  read.status = platform.RegQueryValueEx(key, valueName, &read.type,
-                                         reinterpret_cast<uint8_t*>(text.chars), &bytes);
-  if (read.status != 0) read.type = 0;
+  uint32_t bytes = 0;
+  RegistryTextRead read = QueryInto(platform, key, valueName, text, &bytes);
   read.ok = read.status == 0 && (read.type == kRegSz || read.type == kRegExpandSz);
   if (!read.ok) {
-    // After a failed read the buffer's contents are undefined.
     text.Clear();
     return read;
   }
@@ -28,19 +42,13 @@ RegistryTextRead ReadRegistryText(Platform& platform, RegKey key, const char16_t
 
 RegistryTextRead ReadRawText(Platform& platform, RegKey key, const char16_t* valueName,
                              PathText& text) {
-  RegistryTextRead read;
-  text.Clear();
-  uint32_t bytes = PathText::ByteSize();
-  read.status = platform.RegQueryValueEx(key, valueName, &read.type,
-                                         reinterpret_cast<uint8_t*>(text.chars), &bytes);
+  uint32_t bytes = 0;
+  RegistryTextRead read = QueryInto(platform, key, valueName, text, &bytes);
   read.ok = read.status == 0;
-  if (!read.ok) {
-    read.type = 0;
-    text.Clear();
-    return read;
+  if (read.ok) {
+    const size_t chars = bytes / 2;
+    text.chars[chars < PathText::kCapacity ? chars : PathText::kCapacity - 1] = 0;
   }
-  const size_t chars = bytes / 2;
-  text.chars[chars < PathText::kCapacity ? chars : PathText::kCapacity - 1] = 0;
   return read;
 }
 

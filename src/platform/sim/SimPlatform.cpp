@@ -117,6 +117,12 @@ void SimFault::Point() {
   info_.functionName = info_.importByName ? function_.c_str() : nullptr;
 }
 
+const std::vector<std::string_view>& FaultableCalls() {
+  static const std::vector<std::string_view> names(std::begin(kFaultableCalls),
+                                                   std::end(kFaultableCalls));
+  return names;
+}
+
 bool IsFaultableCall(std::string_view call) {
   return std::find(std::begin(kFaultableCalls), std::end(kFaultableCalls), call) !=
          std::end(kFaultableCalls);

@@ -80,6 +80,8 @@ struct FaultPlan {
 
 // The operations at which faults can be injected.
 bool IsFaultableCall(std::string_view call);
+// Their names, in a fixed order.
+const std::vector<std::string_view>& FaultableCalls();
 
 // A call that changes a computer, as the program made it: the operation
 // ("DeleteProfile", "RegDeleteKey") and its text arguments, null ones
