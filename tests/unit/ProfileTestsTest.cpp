@@ -155,18 +155,6 @@ TEST_F(ProfileTests, AJoinLongerThanAPathMatchesNothingAndPrintsNothing) {
   EXPECT_EQ(Output(), "");
 }
 
-// --- PassesRoamingFilter ----------------------------------------------------------
-
-TEST_F(ProfileTests, RoamingRuleAppliesOnlyWithTheSwitch) {
-  settings.Trace = 1;
-  EXPECT_TRUE(PassesRoamingFilter(settings, u""));
-  EXPECT_EQ(Output(), "");
-  settings.RoamingOnly = 1;
-  EXPECT_TRUE(PassesRoamingFilter(settings, u"\\\\server\\profiles\\bob"));
-  EXPECT_FALSE(PassesRoamingFilter(settings, u""));
-  EXPECT_EQ(Output(), "\r\nCentralProfile: [\\\\server\\profiles\\bob]\r\nCentralProfile: []");
-}
-
 // --- LookUpFolder and FolderExists ---------------------------------------------
 
 TEST_F(ProfileTests, ADirectoryExistsAndItsSearchIsClosed) {
@@ -255,78 +243,6 @@ TEST_F(ProfileTests, OnlyASharingViolationMeansInUse) {
 }
 
 // --- ThisProfileIsOld ---------------------------------------------------------------
-
-TEST_F(ProfileTests, DateAndAgeLinesOfAnOldProfile) {
-  HiveWritten(40 * kDay);
-  EXPECT_TRUE(Old());
-  EXPECT_EQ(Output(), "\r\nModified Date=2026/10/22 12:00\r\nProfile Age=40 days");
-  EXPECT_EQ(sim.OpenFileHandles(), 0u);
-}
-
-TEST_F(ProfileTests, AgeIsCountedInWholeDays) {
-  struct Case {
-    uint64_t age;
-    int32_t minimumAge;
-    bool old;
-    const char* lines;
-  };
-  const Case cases[] = {
-      {30 * kDay + 5 * kHour, 30, true,
-       "\r\nModified Date=2026/11/01 07:00\r\nProfile Age=30 days"},
-      {30 * kDay, 30, true, "\r\nModified Date=2026/11/01 12:00\r\nProfile Age=30 days"},
-      {29 * kDay + 23 * kHour, 30, false,
-       "\r\nModified Date=2026/11/01 13:00\r\nProfile Age=29 days"},
-      {23 * kHour + 59 * kMinute, 1, false,
-       "\r\nModified Date=2026/11/30 12:01\r\nProfile Age=0 days"},
-      {0, 1, false, "\r\nModified Date=2026/12/01 12:00\r\nProfile Age=0 days"},
-      {uint64_t{0} - kHour, 1, false, "\r\nModified Date=2026/12/01 13:00\r\nProfile Age=0 days"},
-      {36500 * kDay, 99999, false, "\r\nModified Date=1926/12/26 12:00\r\nProfile Age=36500 days"},
-      {36500 * kDay, 36500, true, "\r\nModified Date=1926/12/26 12:00\r\nProfile Age=36500 days"},
-      {36501 * kDay, 1, false,
-       "\r\nModified Date=1926/12/25 12:00\r\nFailed, the profile modified time was invalid."},
-  };
-  for (const Case& c : cases) {
-    settings.MinimumAge = c.minimumAge;
-    HiveWritten(c.age);
-    EXPECT_EQ(Old(), c.old) << c.lines;
-    EXPECT_EQ(Output(), c.lines);
-  }
-}
-
-// The bias in effect now moves both times alike: the age stays, the date
-// text shows local time.
-TEST_F(ProfileTests, TheBiasShiftsTheDateTextOnly) {
-  HiveWritten(30 * kDay + 30 * kMinute);
-  sim.SetBiasMinutes(-60);
-  EXPECT_TRUE(Old());
-  sim.SetBiasMinutes(300);
-  EXPECT_TRUE(Old());
-  EXPECT_EQ(Output(),
-            "\r\nModified Date=2026/11/01 12:30\r\nProfile Age=30 days"
-            "\r\nModified Date=2026/11/01 06:30\r\nProfile Age=30 days");
-}
-
-TEST_F(ProfileTests, TraceShowsLocalTimesAndTheAge) {
-  settings.Trace = 1;
-  sim.SetBiasMinutes(-60);
-  HiveWritten(40 * kDay + kHour);
-  EXPECT_TRUE(Old());
-  const FileTime nowLocal = sim.Now() + kHour;
-  const FileTime writtenLocal = nowLocal - 40 * kDay - kHour;
-  EXPECT_EQ(Output(),
-            "\r\nFindFirstFile(C:\\Users\\Bob\\NTUSER.DAT) returned 0, handle=128"
-            "\r\nModified Date=2026/10/22 12:00"
-            "\r\nFileTimeBuffer: [" +
-                std::to_string(writtenLocal) + "], SystemTimeBuffer: [" + std::to_string(nowLocal) +
-                "]\r\nFileAge: [" + std::to_string(40 * kDay + kHour) +
-                "], FileAgeInDays: [40]\r\nProfile Age=40 days");
-}
-
-TEST_F(ProfileTests, AMissingHiveIsNotOld) {
-  sim.Local().AddFolder(u"C:\\Users\\Bob");
-  EXPECT_FALSE(Old());
-  EXPECT_EQ(Output(), "\r\nFailed to find \"C:\\Users\\Bob\\NTUSER.DAT\", error 2.");
-}
 
 TEST_F(ProfileTests, AFaultInsideTheAgeTestIsCaughtByItsOwnGuard) {
   HiveWritten(40 * kDay);
