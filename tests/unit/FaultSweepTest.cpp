@@ -30,12 +30,11 @@ std::vector<const char*> FaultableCallNames() {
 
 constexpr int32_t kAccessViolationExit = static_cast<int32_t>(kExceptionAccessViolation);
 
-// A local computer with one profile of each kind (much as in the walk
-// scenario "mixed-yes"): the SYSTEM account, the all-users and default folders, a
+// A computer with one profile of each kind (much as in the walk scenario
+// "mixed-yes"): the SYSTEM account, the all-users and default folders, a
 // skipped name, a hive in use, a young profile, three old ones, an orphaned
 // entry, and two entries without a usable path.
-void StageMixedComputer(sim::SimPlatform& sim) {
-  sim::SimComputer& pc = sim.Local();
+void StageMixedComputer(const sim::SimPlatform& sim, sim::SimComputer& pc) {
   const std::u16string list(sim::kProfileListPath);
   pc.SetString(list, u"ProfilesDirectory", u"%SystemDrive%\\Users", kRegExpandSz);
   pc.SetString(list, u"Public", u"C:\\Users\\Public");
@@ -83,25 +82,36 @@ struct Outcome {
   std::map<std::string, uint32_t> callCounts;
 };
 
-// One whole run of "wrenfold /MIN:30 /SKIP:Admin /y" over a fresh computer.
-Outcome RunCommand(const FaultPlan* fault) {
+enum class Target { Local, Remote };
+
+// One whole run of "wrenfold /MIN:30 /SKIP:Admin /y" over a fresh computer:
+// the local one, or PC07 cleaned from a running computer old enough (build
+// 3790) for the profile service to delete on another computer.
+Outcome RunCommand(const FaultPlan* fault, Target target = Target::Local) {
   sim::SimPlatform sim;
   sim.CaptureStandardOutput(false);
-  StageMixedComputer(sim);
+  const bool remote = target == Target::Remote;
+  sim::SimComputer& pc = remote ? sim.AddRemote(u"PC07") : sim.Local();
+  if (remote) {
+    sim.Local().build = 3790;
+    pc.SetString(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", u"CurrentBuildNumber",
+                 u"7601");
+  }
+  StageMixedComputer(sim, pc);
   if (fault != nullptr) sim.AddFault(*fault);
-  static const char16_t* const kArguments[] = {u"C:\\Tools\\wrenfold.exe", u"/MIN:30",
-                                               u"/SKIP:Admin", u"/y", nullptr};
+  static const char16_t* const kArguments[] = {
+      u"C:\\Tools\\wrenfold.exe", u"/MIN:30", u"/SKIP:Admin", u"/y", u"\\\\PC07", nullptr};
   Outcome outcome;
-  outcome.exit = WrenfoldMain(sim, 4, kArguments);
+  outcome.exit = WrenfoldMain(sim, remote ? 5 : 4, kArguments);
   outcome.output = sim.StandardOutput();
   outcome.calls = sim.Calls();
-  for (const std::u16string& key : sim.Local().ProfileKeys()) {
+  for (const std::u16string& key : pc.ProfileKeys()) {
     outcome.profileKeys.insert(sim::FoldUpper(key));
   }
-  for (const std::u16string& path : sim.Local().Folders()) {
+  for (const std::u16string& path : pc.Folders()) {
     outcome.paths.insert(sim::FoldUpper(path));
   }
-  for (const std::u16string& path : sim.Local().FilePaths()) {
+  for (const std::u16string& path : pc.FilePaths()) {
     outcome.paths.insert(sim::FoldUpper(path));
   }
   outcome.openRegistryHandles = sim.OpenRegistryHandles();
@@ -244,10 +254,12 @@ enum class FaultClass { Status, Exception };
 struct SweepCase {
   const char* call;
   FaultClass faults;
+  Target target;
 };
 
 void PrintTo(const SweepCase& sweep, std::ostream* out) {
-  *out << sweep.call << (sweep.faults == FaultClass::Status ? " statuses" : " exceptions");
+  *out << sweep.call << (sweep.faults == FaultClass::Status ? " statuses" : " exceptions")
+       << (sweep.target == Target::Remote ? " on a remote computer" : "");
 }
 
 // The faults tried at each call: statuses other than "not found", or an
@@ -271,18 +283,23 @@ std::vector<FaultPlan> FaultsAt(const SweepCase& sweep, uint32_t occurrence) {
 
 class FaultSweep : public ::testing::TestWithParam<SweepCase> {
  protected:
-  static void SetUpTestSuite() { clean_ = new Outcome(RunCommand(nullptr)); }
-  static void TearDownTestSuite() {
-    delete clean_;
-    clean_ = nullptr;
+  static void SetUpTestSuite() {
+    clean_[0] = new Outcome(RunCommand(nullptr, Target::Local));
+    clean_[1] = new Outcome(RunCommand(nullptr, Target::Remote));
   }
-  static const Outcome& Clean() { return *clean_; }
+  static void TearDownTestSuite() {
+    for (Outcome*& outcome : clean_) {
+      delete outcome;
+      outcome = nullptr;
+    }
+  }
+  static const Outcome& Clean() { return *clean_[GetParam().target == Target::Remote ? 1 : 0]; }
 
  private:
-  static Outcome* clean_;
+  static Outcome* clean_[2];
 };
 
-Outcome* FaultSweep::clean_ = nullptr;
+Outcome* FaultSweep::clean_[2] = {nullptr, nullptr};
 
 TEST(FaultSweepBaseline, TheRunWithoutFaultsDeletesWhatWasStagedForDeletion) {
   const Outcome clean = RunCommand(nullptr);
@@ -299,6 +316,12 @@ TEST(FaultSweepBaseline, TheRunWithoutFaultsDeletesWhatWasStagedForDeletion) {
                    }));
   EXPECT_EQ(Problems(FaultPlan::Status("none", 1, 0), clean, clean), std::vector<std::string>{})
       << clean.output;
+  // From an old running computer, the same deletions happen on PC07.
+  const Outcome remote = RunCommand(nullptr, Target::Remote);
+  EXPECT_EQ(remote.exit, 0) << remote.output;
+  ASSERT_EQ(remote.calls.size(), 4u) << remote.output;
+  EXPECT_EQ(Describe(remote.calls[0]),
+            "DeleteProfile(S-1-5-21-1-1-1-1005, \\\\PC07\\C$\\Users\\Old\\, PC07)");
 }
 
 // Fails every occurrence of one call in turn, each in a fresh run.
@@ -309,7 +332,7 @@ TEST_P(FaultSweep, NoSingleFaultDeletesMoreOrLeavesTheRunUnfinished) {
   std::vector<std::string> problems;
   for (uint32_t occurrence = 1; occurrence <= count; ++occurrence) {
     for (const FaultPlan& fault : FaultsAt(GetParam(), occurrence)) {
-      const Outcome run = RunCommand(&fault);
+      const Outcome run = RunCommand(&fault, GetParam().target);
       ++runs;
       for (std::string& p : Problems(fault, Clean(), run)) problems.push_back(std::move(p));
     }
@@ -322,9 +345,11 @@ TEST_P(FaultSweep, NoSingleFaultDeletesMoreOrLeavesTheRunUnfinished) {
 
 std::vector<SweepCase> AllSweeps() {
   std::vector<SweepCase> sweeps;
-  for (const char* call : FaultableCallNames()) {
-    sweeps.push_back({call, FaultClass::Status});
-    sweeps.push_back({call, FaultClass::Exception});
+  for (const Target target : {Target::Local, Target::Remote}) {
+    for (const char* call : FaultableCallNames()) {
+      sweeps.push_back({call, FaultClass::Status, target});
+      sweeps.push_back({call, FaultClass::Exception, target});
+    }
   }
   return sweeps;
 }
@@ -332,7 +357,8 @@ std::vector<SweepCase> AllSweeps() {
 // Names a case after its call and fault class.
 std::string SweepName(const ::testing::TestParamInfo<SweepCase>& param) {
   return std::string(param.param.call) +
-         (param.param.faults == FaultClass::Status ? "_Status" : "_Exception");
+         (param.param.faults == FaultClass::Status ? "_Status" : "_Exception") +
+         (param.param.target == Target::Remote ? "_Remote" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, FaultSweep, ::testing::ValuesIn(AllSweeps()), SweepName);
