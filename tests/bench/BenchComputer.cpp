@@ -76,10 +76,11 @@ double MeterCost() {
   return cost;
 }
 
-WalkFigures MeasureWalk(Mix mix, uint32_t entries) {
+WalkFigures MeasureWalk(Mix mix, uint32_t entries, size_t evictBytes) {
   sim::SimPlatform simulation;
   StageComputer(simulation, mix, entries);
   MeteredPlatform metered(simulation);
+  metered.EvictAfterEachCall(evictBytes);
   ConsoleAttach(metered);
 
   RunSettings settings;

@@ -54,7 +54,8 @@ struct WalkFigures {
 double MeterCost();
 
 // Stages a computer of the mix and runs ProcessTarget over it once, with
-// /MIN:30 /y, output captured in memory.
-WalkFigures MeasureWalk(Mix mix, uint32_t entries);
+// /MIN:30 /y, output captured in memory; evictBytes as
+// MeteredPlatform::EvictAfterEachCall.
+WalkFigures MeasureWalk(Mix mix, uint32_t entries, size_t evictBytes = 0);
 
 }  // namespace wf::bench

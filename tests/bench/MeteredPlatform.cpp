@@ -60,7 +60,13 @@ void MeteredPlatform::Enter() {
   enteredAt_ = MeterTicks();
 }
 
+void MeteredPlatform::Evict() {
+  constexpr size_t kCacheLine = 64;
+  for (size_t at = 0; at < eviction_.size(); at += kCacheLine) evictionSum_ += eviction_[at];
+}
+
 void MeteredPlatform::Leave() {
+  Evict();
   platformTicks_ += MeterTicks() - enteredAt_;
   SetInsidePlatform(false);
 }

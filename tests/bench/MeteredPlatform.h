@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 #if defined(__x86_64__) || defined(__i386__)
 #include <x86intrin.h>
 #else
@@ -78,6 +79,11 @@ class MeteredPlatform final : public Platform {
   // included and the guarded bodies excluded.
   uint64_t PlatformTicks() const { return platformTicks_; }
 
+  // Makes every call end by reading this many bytes of other memory (inside
+  // the platform's time), as a platform working over large data does: what
+  // the command's code then costs when the caches hold none of its own.
+  void EvictAfterEachCall(size_t bytes) { eviction_.assign(bytes, 1); }
+
   uint32_t GetLastError() override;
   void SetLastError(uint32_t error) override;
   bool GetComputerName(char16_t* buffer, uint32_t* size) override;
@@ -131,6 +137,10 @@ class MeteredPlatform final : public Platform {
 
   Platform& inner_;
   std::array<uint64_t, kCallKinds> counts_{};
+  void Evict();
+
+  std::vector<uint8_t> eviction_;
+  uint64_t evictionSum_ = 0;
   uint64_t platformTicks_ = 0;
   uint64_t enteredAt_ = 0;
 };

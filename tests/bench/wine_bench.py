@@ -93,7 +93,7 @@ def main():
     parser.add_argument("--exe", required=True, help="wrenfold.exe to run")
     parser.add_argument("--work-dir", required=True, help="folder for the prefix and outputs")
     parser.add_argument("--profiles", type=int, default=1000)
-    parser.add_argument("--runs", type=int, default=5, help="timed runs of each (median)")
+    parser.add_argument("--runs", type=int, default=7, help="timed runs of each (median)")
     args = parser.parse_args()
 
     work = os.path.abspath(args.work_dir)
