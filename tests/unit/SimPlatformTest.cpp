@@ -172,6 +172,35 @@ TEST_F(SimRegistryTest, KeySecurityRefusesTheDeniedRightsOnly) {
   EXPECT_EQ(sim.OpenRegistryHandles(), 0u);
 }
 
+// Enumeration keeps its place cheaply, and stays right when subkeys are
+// removed or added between two calls, before, at or after that place.
+TEST_F(SimRegistryTest, EnumerationStaysRightAsSubkeysComeAndGo) {
+  SimComputer& pc = sim.Local();
+  const std::u16string list(kProfileList);
+  for (const char16_t* name : {u"A", u"B", u"C", u"D", u"E", u"F"})
+    pc.CreateKey(list + u"\\" + name);
+  const RegKey key = Open(kProfileList);
+  const auto at = [&](uint32_t index) {
+    PathText name;
+    uint32_t chars = kPathChars;
+    const int32_t status = sim.RegEnumKeyEx(key, index, name.Data(), &chars);
+    return status == 0 ? std::u16string(name.Data()) : u"#" + FromUtf8(std::to_string(status));
+  };
+  SimKey& parent = *pc.FindKey(list);
+  EXPECT_EQ(at(0), u"A");
+  EXPECT_EQ(at(1), u"B");
+  pc.RemoveKey(parent, u"B");  // the one just returned: C moves down to 1
+  EXPECT_EQ(at(1), u"C");
+  pc.RemoveKey(parent, u"A");  // before the place: C is now at 0
+  EXPECT_EQ(at(1), u"D");
+  pc.RemoveKey(parent, u"F");   // after the place
+  pc.CreateKey(list + u"\\0");  // before the place
+  EXPECT_EQ(at(2), u"D");
+  EXPECT_EQ(at(3), u"E");
+  EXPECT_EQ(at(4), u"#259");
+  EXPECT_EQ(at(0), u"0");
+}
+
 TEST_F(SimRegistryTest, OpeningAndClosingKeys) {
   sim.Local().CreateKey(kProfileList);
   const RegKey version = Open(u"software\\MICROSOFT\\windows nt\\currentversion");

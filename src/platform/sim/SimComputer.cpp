@@ -45,6 +45,40 @@ std::vector<uint8_t> TextBytes(std::u16string_view text, bool terminated) {
 
 }  // namespace
 
+SimKey::Subkeys::iterator SimKey::SubkeyAt(size_t index) {
+  if (index >= subkeys.size()) return subkeys.end();
+  if (cursorValid_ && index == cursorIndex_) return cursor_;
+  if (cursorValid_ && index == cursorIndex_ + 1 && cursor_ != subkeys.end()) {
+    ++cursor_;
+  } else {
+    cursor_ = std::next(subkeys.begin(), static_cast<std::ptrdiff_t>(index));
+  }
+  cursorIndex_ = index;
+  cursorValid_ = true;
+  return cursor_;
+}
+
+SimKey::Subkeys::iterator SimKey::AddSubkey(std::shared_ptr<SimKey> child) {
+  const std::u16string childName = child->name;
+  auto [added, inserted] = subkeys.emplace(childName, std::move(child));
+  if (inserted && cursorValid_ &&
+      (cursor_ == subkeys.end() || NoCaseLess()(childName, cursor_->first))) {
+    ++cursorIndex_;
+  }
+  return added;
+}
+
+void SimKey::EraseSubkey(Subkeys::iterator victim) {
+  if (cursorValid_) {
+    if (victim == cursor_) {
+      ++cursor_;  // the next subkey moves down to the cursor's index
+    } else if (cursor_ == subkeys.end() || NoCaseLess()(victim->first, cursor_->first)) {
+      --cursorIndex_;
+    }
+  }
+  subkeys.erase(victim);
+}
+
 bool LocalPath::Parse(std::u16string_view text, LocalPath* path) {
   if (text.size() < 2 || text[1] != u':') return false;
   const char16_t drive = UpperDrive(text[0]);
@@ -99,7 +133,7 @@ SimKey& SimComputer::CreateKey(std::u16string_view path) {
     if (found == key->subkeys.end()) {
       auto child = std::make_shared<SimKey>();
       child->name = std::u16string(part);
-      found = key->subkeys.emplace(child->name, child).first;
+      found = key->AddSubkey(child);
     }
     key = found->second.get();
   }
@@ -167,7 +201,7 @@ void SimComputer::RemoveKey(SimKey& parent, std::u16string_view keyName) {
   auto found = parent.subkeys.find(keyName);
   if (found == parent.subkeys.end()) return;
   MarkDeleted(*found->second);
-  parent.subkeys.erase(found);
+  parent.EraseSubkey(found);
 }
 
 SimFile& SimComputer::AddEntry(std::u16string_view path, bool directory, FileTime modified) {

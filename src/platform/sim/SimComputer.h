@@ -26,13 +26,30 @@ struct SimValue {
 };
 
 struct SimKey {
+  using Subkeys = std::map<std::u16string, std::shared_ptr<SimKey>, NoCaseLess>;
+
   std::u16string name;  // as stored
   std::map<std::u16string, SimValue, NoCaseLess> values;
-  // Ordered as Windows enumerates subkeys: case-insensitively.
-  std::map<std::u16string, std::shared_ptr<SimKey>, NoCaseLess> subkeys;
+  // Ordered as Windows enumerates subkeys: case-insensitively. Add and
+  // remove them through AddSubkey and EraseSubkey, which keep the
+  // enumeration cursor right.
+  Subkeys subkeys;
   bool denyDelete = false;  // the key's security refuses DELETE access
   bool denyRead = false;    // the key's security refuses every read access
   bool deleted = false;     // removed while a handle still refers to it
+
+  // The subkey at an enumeration index, or subkeys.end(). Stepping through
+  // the indexes in order, or asking the same index again, costs O(1) as it
+  // does on Windows; any other index is found from the start.
+  Subkeys::iterator SubkeyAt(size_t index);
+  Subkeys::iterator AddSubkey(std::shared_ptr<SimKey> child);
+  void EraseSubkey(Subkeys::iterator victim);
+
+ private:
+  // The last enumerated position, kept valid as subkeys come and go.
+  bool cursorValid_ = false;
+  size_t cursorIndex_ = 0;
+  Subkeys::iterator cursor_;
 };
 
 struct SimFile {

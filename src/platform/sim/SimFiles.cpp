@@ -33,6 +33,18 @@ bool InTree(const std::u16string& key, const std::u16string& folderKey) {
          (key.size() == folderKey.size() || key[folderKey.size()] == u'\\');
 }
 
+// The entries of a folder's tree: the folder itself, then everything below
+// it, which sorts between "FOLDER\" and "FOLDER]" ("]" follows "\"). Looked
+// up by range, so a large computer is not scanned whole.
+template <typename Files, typename Visit>
+void ForEachInTree(Files& files, const std::u16string& folderKey, Visit visit) {
+  auto self = files.find(folderKey);
+  if (self != files.end()) visit(self);
+  auto first = files.lower_bound(folderKey + u'\\');
+  const auto last = files.lower_bound(folderKey + u']');
+  while (first != last) visit(first++);
+}
+
 }  // namespace
 
 SimPlatform::Resolved SimPlatform::Resolve(std::u16string_view path) {
@@ -122,18 +134,19 @@ bool SimPlatform::SharingAllows(const SimComputer* computer, const std::u16strin
 namespace {
 
 bool TreeIsDenied(const SimComputer* computer, const std::u16string& folderKey) {
-  for (const auto& [key, file] : computer->Files()) {
-    if (file.denyAccess && InTree(key, folderKey)) return true;
-  }
-  return false;
+  bool denied = false;
+  ForEachInTree(computer->Files(), folderKey,
+                [&](auto entry) { denied = denied || entry->second.denyAccess; });
+  return denied;
 }
 
 }  // namespace
 
 bool SimPlatform::TreeIsHeld(const SimComputer* computer, const std::u16string& folderKey) const {
-  for (const auto& [key, file] : computer->Files()) {
-    if (file.heldOpen && InTree(key, folderKey)) return true;
-  }
+  bool held = false;
+  ForEachInTree(computer->Files(), folderKey,
+                [&](auto entry) { held = held || entry->second.heldOpen; });
+  if (held) return true;
   for (const auto& [value, open] : fileHandles_) {
     if (open.kind == HandleKind::File && open.computer == computer &&
         InTree(open.fileKey, folderKey)) {
@@ -386,9 +399,7 @@ bool SimPlatform::DeleteProfile(const char16_t* sid, const char16_t* profilePath
         return false;
       }
       auto& files = where.computer->Files();
-      for (auto it = files.begin(); it != files.end();) {
-        it = InTree(it->first, folderKey) ? files.erase(it) : std::next(it);
-      }
+      ForEachInTree(files, folderKey, [&](auto entry) { files.erase(entry); });
     }
   }
   computer->RemoveKey(*profileList, View(sid));

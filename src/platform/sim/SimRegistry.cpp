@@ -180,9 +180,9 @@ int32_t SimPlatform::RegEnumKeyEx(RegKey key, uint32_t index, char16_t* name, ui
   if (!LookupKey(key, &handle)) return kErrorInvalidHandle;
   if (handle.key->deleted) return kErrorKeyDeleted;
   if ((handle.access & kKeyEnumerateSubKeys) == 0) return kErrorAccessDenied;
-  const auto& subkeys = handle.key->subkeys;
-  if (index >= subkeys.size()) return kErrorNoMoreItems;
-  const std::u16string& found = std::next(subkeys.begin(), index)->second->name;
+  const auto at = handle.key->SubkeyAt(index);
+  if (at == handle.key->subkeys.end()) return kErrorNoMoreItems;
+  const std::u16string& found = at->second->name;
   if (found.size() + 1 > *nameChars) return kErrorMoreData;
   std::copy(found.begin(), found.end(), name);
   name[found.size()] = 0;
