@@ -8,11 +8,7 @@
 // repeat the smallest size with 4 MiB of other memory read after every
 // platform call.
 //
-// The simulation's profile deletion looks at every file of the computer, so
-// the old mix costs time in the square of its size there: its pass over
-// 100,000 entries (most of an hour) runs only with --all.
-//
-//   wrenfold_bench [--all] [Google Benchmark options, e.g. --benchmark_filter=young]
+//   wrenfold_bench [Google Benchmark options, e.g. --benchmark_filter=young]
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -20,7 +16,6 @@
 #include <cstdio>
 #include <map>
 #include <string>
-#include <string_view>
 #include <utility>
 
 #include "BenchComputer.h"
@@ -106,20 +101,8 @@ void PrintCallTable() {
 
 int main(int argc, char** argv) {
   using namespace wf::bench;
-  bool all = false;
-  int kept = 1;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]) == "--all") {
-      all = true;
-    } else {
-      argv[kept++] = argv[i];
-    }
-  }
-  argc = kept;
-
   for (const Mix mix : kMixes) {
     for (const uint32_t entries : kSizes) {
-      if (mix == Mix::Old && entries > 10000 && !all) continue;
       const std::string name = std::string("walk/") + MixName(mix) + "/" + std::to_string(entries);
       benchmark::RegisterBenchmark(name.c_str(), BenchWalk, mix, entries, size_t{0})
           ->UseManualTime()
@@ -127,9 +110,8 @@ int main(int argc, char** argv) {
           ->Unit(benchmark::kMillisecond);
     }
   }
-  // The command's share on a small computer, with the caches emptied by
-  // each platform call as the simulation's long walks empty them on a large
-  // one: how much of the growth of that share with size is the caches'.
+  // The command's share on a small computer with the caches emptied by each
+  // platform call: the command's cost when the caches do not help it.
   for (const Mix mix : kMixes) {
     const std::string name = std::string("walk/") + MixName(mix) + "/1000/cold-caches";
     benchmark::RegisterBenchmark(name.c_str(), BenchWalk, mix, 1000u, kEvictBytes)

@@ -26,19 +26,15 @@ import subprocess
 import sys
 import time
 
+# The Wine environment is the scenario bench's own.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+from run_scenario import wine_env  # noqa: E402
+
 PROFILE_LIST = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\ProfileList"
 PROFILE_LIST_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList"
 SID_PREFIX = "S-1-5-21-7-7-7-"
 FOLDER = r"C:\users\bench"
 TIMEOUT_SECONDS = 600
-
-
-def wine_env(prefix):
-    env = {k: v for k, v in os.environ.items()
-           if not k.startswith(("WINE", "WRENFOLD_", "FAKETIME", "LD_PRELOAD", "DISPLAY"))}
-    env.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=")
-    return env
 
 
 def run(command, env, **kwargs):
