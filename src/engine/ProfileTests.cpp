@@ -20,8 +20,13 @@ int32_t HandleNumber(FileHandle handle) {
 }  // namespace
 
 FolderLookup LookUpFolder(Platform& platform, const RunSettings& settings, const char16_t* folder) {
+  // The folder the path names, without its trailing backslash: a search for
+  // a path that ends in a separator (also after Win32 drops trailing dots
+  // and spaces, or with "/") finds nothing, which must not pass for a
+  // missing folder.
   PathText copy;
-  size_t length = copy.Assign(folder);
+  FolderForComparison(folder, copy);
+  size_t length = copy.Length();
   while (length > 0 && copy.chars[length - 1] == u'\\') copy.chars[--length] = 0;
 
   FindData data;
@@ -52,13 +57,15 @@ bool FolderExists(Platform& platform, const RunSettings& settings, const char16_
 
 bool IsSkippedProfile(const RunSettings& settings, const TargetContext& context,
                       const char16_t* folder, const char16_t* sid) {
+  // Folders are compared as the folders they name, so that another
+  // spelling of a protected folder ("x\..\", "Name.", "/") is still it.
   PathText profile;
-  profile.Assign(folder);
-  ToTargetPath(profile.chars, nullptr);
-  if (EqualsNoCase(profile.Data(), context.AllUsersProfile.Data()) ||
-      EqualsNoCase(profile.Data(), context.DefaultUserProfile.Data()) ||
-      EqualsNoCase(profile.Data(), context.ProfilesDirectory.Data())) {
-    return true;
+  FolderForComparison(folder, profile);
+  PathText special;
+  for (const PathText* protectedFolder :
+       {&context.AllUsersProfile, &context.DefaultUserProfile, &context.ProfilesDirectory}) {
+    FolderForComparison(protectedFolder->Data(), special);
+    if (EqualsNoCase(profile.Data(), special.Data())) return true;
   }
   for (const char16_t* protectedSid : kProtectedSids) {
     if (EqualsNoCase(sid, protectedSid)) return true;
@@ -88,7 +95,8 @@ bool IsSkippedProfile(const RunSettings& settings, const TargetContext& context,
     joined.Append(names.chars + start);
     ToTargetPath(joined.chars, nullptr);
     if (settings.Trace != 0) ConsolePrint(u"\nChecking name: [%s]", joined.Data());
-    if (EqualsNoCase(joined.Data(), profile.Data())) return true;
+    FolderForComparison(joined.Data(), special);
+    if (EqualsNoCase(special.Data(), profile.Data())) return true;
   }
   return false;
 }

@@ -35,4 +35,61 @@ size_t TargetPathLength(const char16_t* path, const char16_t* computerName) {
   return length;
 }
 
+void FolderForComparison(const char16_t* path, PathText& folder) {
+  PathText work;
+  size_t length = work.Assign(path);
+  for (size_t i = 0; i < length; ++i) {
+    if (work.chars[i] == u'/') work.chars[i] = u'\\';
+  }
+  while (length > 0 && work.chars[length - 1] == u'\\') work.chars[--length] = 0;
+
+  // The root stays as written: "\\server\share" or "X:".
+  folder.Clear();
+  size_t at = 0;
+  if (length >= 2 && work.chars[0] == u'\\' && work.chars[1] == u'\\') {
+    at = 2;
+    for (int part = 0; part < 2; ++part) {
+      while (at < length && work.chars[at] != u'\\') ++at;
+      if (part == 0 && at < length) ++at;
+    }
+  } else if (length >= 2 && work.chars[1] == u':') {
+    at = 2;
+  }
+  folder.Assign(work.Data(), at);
+
+  // Where each kept segment begins in folder, for "..".
+  size_t starts[kPathChars / 2 + 1] = {};
+  size_t depth = 0;
+  while (at < length) {
+    while (at < length && work.chars[at] == u'\\') ++at;
+    const size_t begin = at;
+    while (at < length && work.chars[at] != u'\\') ++at;
+    size_t end = at;
+    if (end == begin) break;
+    const size_t size = end - begin;
+    if (size == 1 && work.chars[begin] == u'.') continue;
+    if (size == 2 && work.chars[begin] == u'.' && work.chars[begin + 1] == u'.') {
+      if (depth > 0) {
+        const size_t cut = starts[--depth];
+        folder.chars[cut] = 0;
+      }
+      continue;
+    }
+    bool onlyDots = true;
+    for (size_t i = begin; i < end; ++i) onlyDots = onlyDots && work.chars[i] == u'.';
+    const bool last = end >= length;
+    if (last) {
+      while (end > begin && (work.chars[end - 1] == u'.' || work.chars[end - 1] == u' ')) --end;
+    } else if (!onlyDots && work.chars[end - 1] == u'.') {
+      --end;
+    }
+    if (end == begin) continue;
+    if (depth < sizeof starts / sizeof starts[0]) starts[depth++] = folder.Length();
+    folder.Append(u"\\");
+    const size_t used = folder.Length();
+    CopyText(folder.chars + used, PathText::kCapacity - used, work.chars + begin, end - begin);
+  }
+  folder.Append(u"\\");
+}
+
 }  // namespace wf

@@ -21,6 +21,14 @@ int32_t GetOSBuildNumber(Platform& platform, const RunSettings& settings,
 // remote computer through its administrative share (\\NAME\X$\...).
 void ToTargetPath(char16_t* path, const char16_t* computerName);
 
+// The folder a path names, spelled as Win32 resolves it, for comparing two
+// folders: "/" read as "\", runs of separators as one, "." and ".."
+// segments resolved (never above the root: "X:" or "\\server\share"), a
+// segment followed by another loses one trailing dot, the last one loses its
+// trailing dots and spaces; ends in exactly one backslash. Letter case is
+// left alone (compare with EqualsNoCase).
+void FolderForComparison(const char16_t* path, PathText& folder);
+
 // The length of path in target form before any cut: what ToTargetPath would
 // write if it had room.
 size_t TargetPathLength(const char16_t* path, const char16_t* computerName);

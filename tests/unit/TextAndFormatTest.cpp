@@ -94,5 +94,26 @@ TEST(TargetPath, CutsAt260AndTheComputerNameAt257) {
   EXPECT_EQ(Target(deep, u"PC07").size(), 260u);
 }
 
+// Two spellings of one folder compare equal once resolved as Win32 resolves
+// them; the root is never climbed above.
+TEST(TargetPath, FoldersForComparisonAreTheFoldersThePathsName) {
+  const auto folder = [](const char16_t* path) {
+    PathText resolved;
+    FolderForComparison(path, resolved);
+    return std::u16string(resolved.Data());
+  };
+  const std::u16string users = u"C:\\Users\\Public\\";
+  for (const char16_t* same :
+       {u"C:\\Users\\Public", u"C:\\Users\\Public\\\\", u"C:/Users//Public/",
+        u"C:\\Users\\.\\Public", u"C:\\Users\\x\\..\\Public", u"C:\\Users.\\Public",
+        u"C:\\Users\\Public. .", u"C:\\..\\Users\\Public"}) {
+    EXPECT_EQ(folder(same), users) << std::u16string(same).size();
+  }
+  EXPECT_EQ(folder(u"C:\\Users\\ "), u"C:\\Users\\");
+  EXPECT_EQ(folder(u"C:\\Users\\...\\Bob"), u"C:\\Users\\...\\Bob\\");
+  EXPECT_EQ(folder(u"\\\\PC07\\C$\\..\\Users\\Bob."), u"\\\\PC07\\C$\\Users\\Bob\\");
+  EXPECT_EQ(folder(u"C:\\Users\\Bob "), u"C:\\Users\\Bob\\");
+}
+
 }  // namespace
 }  // namespace wf
