@@ -390,7 +390,9 @@ TargetCase::TargetCase(FuzzedDataProvider& data, sim::SimPlatform& sim) : sim_(s
             target_->AddFolder(folder);
             break;
           case 2:
-            target_->AddFile(folder);
+            // Only where nothing is yet: a folder with contents cannot
+            // become a file.
+            if (target_->FindFile(folder) == nullptr) target_->AddFile(folder);
             break;
           case 3:
             target_->AddFolder(folder).denyAccess = true;

@@ -21,10 +21,22 @@ seconds=$2
 keep_going=${3:-}
 targets=(fuzz_cli fuzz_console fuzz_target)
 failed=0
+for program in fuzz_checks_test "${targets[@]}"; do
+  if [[ ! -x "$build/$program" ]]; then
+    echo "fuzz: $build/$program is missing: configure with -DWRENFOLD_FUZZ=ON and build" >&2
+    exit 2
+  fi
+done
 
+# What each saved input shows when replayed alone (fork mode keeps the
+# runs' own output elsewhere), the same kinds counted together.
 show_findings() {
-  local log=$1
-  grep -E '^FINDING: |^SUMMARY: |runtime error: ' "$log" | sort | uniq -c | sort -rn | head -20
+  local target=$1 dir=$2
+  for input in "$dir"/*; do
+    [[ -f "$input" ]] || continue
+    "$build/$target" "$input" 2>&1 | grep -m1 -E '^FINDING: |^SUMMARY: |runtime error: ' |
+      cut -c1-160 || echo "(does not fail when replayed alone: $(basename "$input"))"
+  done | sort | uniq -c | sort -rn | head -20
 }
 
 echo "fuzz: checks"
@@ -39,7 +51,7 @@ for target in "${targets[@]}"; do
     log="$build/fuzz-regression.log"
     if ! "$build/$target" "$input" >"$log" 2>&1; then
       echo "fuzz: $target fails on regressions/$target/$(basename "$input"):"
-      show_findings "$log"
+      grep -m3 -E '^FINDING: |^SUMMARY: |runtime error: ' "$log" | cut -c1-160
       failed=1
     fi
   done
@@ -64,7 +76,7 @@ for target in "${targets[@]}"; do
   echo "fuzz: $target ran $(($(date +%s) - start)) s, $runs inputs, exit $status," \
        "$findings saved finding(s) in $work/findings"
   if [[ $status -ne 0 || $findings -ne 0 ]]; then
-    show_findings "$work/log"
+    show_findings "$target" "$work/findings"
     failed=1
   fi
 done
