@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -341,6 +342,10 @@ TEST_F(SimFilesTest, SearchFindsExactEntriesWithTheirAttributesAndTimes) {
   EXPECT_FALSE(sim.FindClose(0x1234));
   EXPECT_EQ(sim.GetLastError(), kErrorInvalidHandle);
   EXPECT_EQ(sim.OpenFileHandles(), 0u);
+
+  // States Windows cannot have are refused when staged.
+  EXPECT_THROW(sim.Local().AddFile(u"C:\\Users\\Bob"), std::invalid_argument);
+  EXPECT_THROW(sim.Local().AddFile(u"C:\\Users\\Bob\\NTUSER.DAT\\x"), std::invalid_argument);
 }
 
 // Every file call sees the path as GetFullPathNameW makes it.

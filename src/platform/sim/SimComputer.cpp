@@ -223,7 +223,17 @@ SimFile& SimComputer::AddEntry(std::u16string_view path, bool directory, FileTim
     }
     parent = it->second.path;
   }
-  SimFile& entry = files_[local.Key()];
+  // A folder that holds something cannot become a file: Windows has no
+  // such state, so the simulation refuses to stage it.
+  const std::u16string key = local.Key();
+  if (!directory) {
+    auto below = files_.lower_bound(key + u'\\');
+    if (below != files_.end() && below->first.compare(0, key.size() + 1, key + u'\\') == 0) {
+      throw std::invalid_argument("a file cannot replace a folder that holds something: " +
+                                  ToUtf8(path));
+    }
+  }
+  SimFile& entry = files_[key];
   entry.path = parent + u'\\' + local.components.back();
   entry.directory = directory;
   entry.creationTime = entry.lastAccessTime = entry.lastWriteTime = modified;
