@@ -55,27 +55,19 @@ int32_t CheckFolderRead(Platform& platform, const RegistryTextRead& read,
   return read.status;
 }
 
+void ReportUnusableFolder(Platform& platform, const char16_t* source, int32_t status) {
+  ConsolePrint(u"\n\nFailed to expand \"%s\", system error %d has occurred.", source, status);
+  PrintErrorText(platform, status);
+}
+
 // Expands source into folder and puts it in target form; 0, or the status
 // that ends the pass when the expansion fails or the folder would be cut.
 int32_t ExpandFolder(Platform& platform, const char16_t* source, PathText& folder,
                      const char16_t* computerName) {
-  const uint32_t needed = ExpandPath(platform, source, folder);
-  int32_t status = 0;
-  if (needed == 0) {
-    status = static_cast<int32_t>(platform.GetLastError());
-    if (status == 0) status = static_cast<int32_t>(kErrorInvalidData);
-  } else if (!ExpansionFitted(needed) ||
-             TargetPathLength(folder.Data(), computerName) > kPathChars - 1) {
-    status = static_cast<int32_t>(kErrorFilenameTooLong);
-  }
-  if (status != 0) {
-    folder.Clear();
-    ConsolePrint(u"\n\nFailed to expand \"%s\", system error %d has occurred.", source, status);
-    PrintErrorText(platform, status);
-    return status;
-  }
-  ToTargetPath(folder.chars, computerName);
-  return 0;
+  const auto status = static_cast<int32_t>(
+      ExpandTargetPath(platform, source, computerName, kPathChars - 1, folder.chars));
+  if (status != 0) ReportUnusableFolder(platform, source, status);
+  return status;
 }
 
 // The all-users or default-user folder: a full path in later layouts, a
@@ -101,8 +93,7 @@ int32_t DiscoverSpecialFolder(Platform& platform, const RunSettings& settings,
     working.Assign(context.ProfilesDirectory.Data());
     if (context.ProfilesDirectory.Length() + TextLength(name) > kPathChars - 1) {
       const auto status = static_cast<int32_t>(kErrorFilenameTooLong);
-      ConsolePrint(u"\n\nFailed to expand \"%s\", system error %d has occurred.", name, status);
-      PrintErrorText(platform, status);
+      ReportUnusableFolder(platform, name, status);
       return status;
     }
     working.Append(name);

@@ -60,19 +60,8 @@ void Decline(TargetContext& context) {
 // cannot be used: the expansion failed (its error) or the folder would be cut
 // or leave no room for the hive's name (ERROR_FILENAME_EXCED_RANGE).
 uint32_t MakeFolder(Platform& platform, const TargetContext& context, Entry& entry) {
-  const uint32_t needed = ExpandPath(platform, entry.storedPath.Data(), entry.folder);
-  if (needed == 0) {
-    entry.folder.Clear();
-    const uint32_t error = platform.GetLastError();
-    return error != 0 ? error : kErrorInvalidData;
-  }
-  if (!ExpansionFitted(needed) ||
-      TargetPathLength(entry.folder.Data(), context.ComputerName.Get()) > kLongestFolder) {
-    entry.folder.Clear();
-    return kErrorFilenameTooLong;
-  }
-  ToTargetPath(entry.folder.chars, context.ComputerName.Get());
-  return 0;
+  return ExpandTargetPath(platform, entry.storedPath.Data(), context.ComputerName.Get(),
+                          kLongestFolder, entry.folder.chars);
 }
 
 // The orphaned-entry branch: the folder is gone, so the registry entry is

@@ -1,5 +1,6 @@
 #include "engine/TargetPaths.h"
 
+#include "engine/RegistryText.h"
 #include "platform/Text.h"
 
 namespace wf {
@@ -33,6 +34,27 @@ size_t TargetPathLength(const char16_t* path, const char16_t* computerName) {
     length += 3 + (nameLength < 257 ? nameLength : 257);
   }
   return length;
+}
+
+uint32_t ExpandTargetPath(Platform& platform, const char16_t* source, const char16_t* computerName,
+                          size_t longest, char16_t* folder) {
+  PathText expanded;
+  const uint32_t needed = ExpandPath(platform, source, expanded);
+  uint32_t status = 0;
+  if (needed == 0) {
+    status = platform.GetLastError();
+    if (status == 0) status = kErrorInvalidData;
+  } else if (!ExpansionFitted(needed) ||
+             TargetPathLength(expanded.Data(), computerName) > longest) {
+    status = kErrorFilenameTooLong;
+  }
+  if (status != 0) {
+    CopyText(folder, kPathChars, u"");
+    return status;
+  }
+  CopyText(folder, kPathChars, expanded.Data());
+  ToTargetPath(folder, computerName);
+  return 0;
 }
 
 void FolderForComparison(const char16_t* path, PathText& folder) {

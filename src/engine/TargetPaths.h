@@ -33,6 +33,13 @@ void FolderForComparison(const char16_t* path, PathText& folder);
 // write if it had room.
 size_t TargetPathLength(const char16_t* path, const char16_t* computerName);
 
+// Expands source with the running computer's environment into folder, in
+// target form, only when the whole of it fits in longest characters. Returns
+// 0, or why it cannot be had (folder left empty): the expansion's error (13
+// when it gave none), or ERROR_FILENAME_EXCED_RANGE when it would be cut.
+uint32_t ExpandTargetPath(Platform& platform, const char16_t* source, const char16_t* computerName,
+                          size_t longest, char16_t* folder);
+
 // Free space of the volume holding path in whole megabytes (0 on failure).
 // Returns true when the query succeeded.
 bool GetFreeSpaceMB(Platform& platform, const RunSettings& settings, const char16_t* path,
