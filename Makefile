@@ -13,7 +13,7 @@ BENCH_DIR  := build/bench
 FUZZ_DIR   := build/fuzz
 FUZZ_SECONDS ?= 60
 EXE        := $(CURDIR)/$(WIN_DIR)/wrenfold.exe
-HELPERS    := $(CURDIR)/$(NATIVE_DIR)/tools/wine
+HELPERS    := $(CURDIR)/$(NATIVE_DIR)/testing/wine
 
 .PHONY: all deps native win test lint demo dist bench fuzz fuzz-build clean
 
@@ -34,9 +34,9 @@ native: deps
 
 test: win native fuzz-build
 	@cd $(NATIVE_DIR) && ctest --output-on-failure -j2
-	@tests/fuzz/run.sh $(FUZZ_DIR) 5
-	@python3 scripts/test_dist.py
-	@python3 scripts/test_demo.py $(EXE) $(HELPERS)
+	@testing/fuzz/run.sh $(FUZZ_DIR) 5
+	@python3 tests/release/test_dist.py
+	@python3 tests/release/test_demo.py $(EXE) $(HELPERS)
 	@ansible-playbook --syntax-check -i contrib/ansible/inventory.example.ini \
 	  contrib/ansible/wrenfold-fleet.yml >/dev/null && echo "contrib/ansible: syntax OK"
 	@scripts/lint.sh $(CURDIR)/$(NATIVE_DIR) $(CURDIR)/$(WIN_DIR)
@@ -46,13 +46,13 @@ test: win native fuzz-build
 lint: win native
 	@scripts/lint.sh $(CURDIR)/$(NATIVE_DIR) $(CURDIR)/$(WIN_DIR)
 
-# The demo stages its Wine prefix with the scenario bench's helpers, which
+# The demo stages its Wine prefix with the scenario runner's helpers, which
 # the native build makes (only that target is built here).
 demo: win
 	@cmake -S . -B $(NATIVE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWRENFOLD_SANITIZE=ON \
 	  -DWRENFOLD_EXE=$(EXE) >/dev/null
 	@cmake --build $(NATIVE_DIR) --target wine_helpers
-	@scripts/demo.sh $(EXE) $(HELPERS)
+	@testing/demo/demo.sh $(EXE) $(HELPERS)
 
 dist: win
 	@python3 scripts/dist.py --exe $(EXE) --out-dir dist
@@ -61,8 +61,8 @@ bench: win
 	@cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DWRENFOLD_BENCH=ON \
 	  -DWRENFOLD_TESTS=OFF >/dev/null
 	@cmake --build $(BENCH_DIR)
-	@$(BENCH_DIR)/wrenfold_bench $(BENCH_ARGS)
-	@tests/bench/wine_bench.py --exe $(EXE) --work-dir $(BENCH_DIR)/wine
+	@$(BENCH_DIR)/wrenfold_walk_cost $(BENCH_ARGS)
+	@testing/perf/wine_vs_reg_query.py --exe $(EXE) --work-dir $(BENCH_DIR)/wine
 
 fuzz-build: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
@@ -70,7 +70,7 @@ fuzz-build: deps
 	@cmake --build $(FUZZ_DIR)
 
 fuzz: fuzz-build
-	@tests/fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS) --keep-going
+	@testing/fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS) --keep-going
 
 clean:
 	rm -rf build

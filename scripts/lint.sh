@@ -10,8 +10,8 @@ win=${2:-$root/build/win}
 cd "$root"
 
 # The Windows entry point is compiled in the Windows build only.
-portable=$(ls src/cli/*.cpp src/engine/*.cpp src/platform/*.cpp src/platform/sim/*.cpp \
-  tools/probe/*.cpp | grep -v 'src/cli/Win32Main.cpp')
+portable=$(ls src/cli/*.cpp src/engine/*.cpp src/platform/*.cpp testing/sim/*.cpp \
+  testing/probe/*.cpp | grep -v 'src/cli/Win32Main.cpp')
 backend=$(ls src/platform/win32/*.cpp src/cli/Win32Main.cpp)
 
 status=0
@@ -21,7 +21,7 @@ printf '%s\n' $backend | xargs -P2 -n4 clang-tidy -p "$win" --quiet 2>/dev/null 
 
 echo "cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++20 --inline-suppr \
-  --error-exitcode=1 --quiet -I src src/cli src/engine src/platform tools/probe || status=1
+  --error-exitcode=1 --quiet -I src -I testing src/cli src/engine src/platform testing/sim testing/probe || status=1
 
 if ((status != 0)); then
   echo "lint: findings above"

@@ -9,7 +9,7 @@
 #include "FuzzChecks.h"
 #include "cli/RunControl.h"
 #include "platform/ConsoleKey.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/SimPlatform.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "FuzzChecks.h"
 #include "platform/ConsoleOutput.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/SimPlatform.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "engine/TargetPaths.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/Guards.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/SimPlatform.h"
 
 namespace wf {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "platform/ConsoleKey.h"
 #include "platform/ConsoleOutput.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/SimPlatform.h"
 
 namespace wf {
 namespace {

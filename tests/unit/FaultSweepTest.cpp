@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/RunControl.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/SimPlatform.h"
 
 namespace wf {
 namespace {

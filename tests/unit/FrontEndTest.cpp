@@ -7,10 +7,10 @@
 
 #include "engine/DelayLoadFilter.h"
 #include "cli/RunControl.h"
-#include "common/ExpectedOutput.h"
+#include "ExpectedOutput.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/Guards.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/SimPlatform.h"
 
 namespace wf {
 namespace {

@@ -7,7 +7,7 @@
 #include "engine/ProfileTests.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/Guards.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/SimPlatform.h"
 
 namespace wf {
 namespace {

@@ -14,8 +14,8 @@
 
 #include "SimTestSupport.h"
 #include "platform/Text.h"
-#include "platform/sim/SimLoad.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/SimLoad.h"
+#include "sim/SimPlatform.h"
 
 namespace wf::sim {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "SimTestSupport.h"
 #include "platform/Text.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/SimPlatform.h"
 
 namespace wf::sim {
 namespace {

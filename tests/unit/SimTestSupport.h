@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/sim/SimText.h"
+#include "sim/SimText.h"
 
 namespace wf::sim {
 

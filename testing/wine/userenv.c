@@ -1,0 +1,429 @@
+/*
+ * Test-only stand-in for the profile deletion service under Wine, whose own
+ * DeleteProfileW is an unimplemented stub. Placed next to the command and
+ * loaded with WINEDLLOVERRIDES=userenv=n,b, it does what the service does
+ * for a local profile: it removes the profile folder and the profile's
+ * ProfileList subkey.
+ *
+ * WRENFOLD_TEST_DELETE_FAIL ("SID=STATUS;SID=STATUS") names profiles for
+ * which the service fails with the given status and changes nothing.
+ *
+ * Loaded at process start, it also watches the program for the scenario
+ * runner. When WRENFOLD_TEST_LOG names a file, it appends one line per
+ * event, texts written as "x" and their UTF-16LE bytes in hex ("-" for a
+ * null pointer):
+ *
+ *   attach                          the program started
+ *   DeleteProfile SID PATH COMPUTER a call of DeleteProfileW
+ *   RegDeleteKey SUBKEY             a call of RegDeleteKeyW by the program
+ *   console-mode MODE               the program set its input console mode
+ *                                   (0: a key read is about to wait)
+ *   open KIND NAME                  at exit: a handle still open (KIND is
+ *                                   key, file or search)
+ *   untracked N                     at exit: N handles were opened while
+ *                                   the table was full
+ *   detach                          the program ended normally
+ *
+ * The program's own calls are seen by patching its import address table as
+ * this library attaches (the imports are bound by then). Console handles
+ * (CONIN$, CONOUT$) and the predefined registry keys are not counted.
+ */
+#include <string.h>
+#include <wchar.h>
+#include <windows.h>
+
+#define PROFILE_LIST L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"
+
+/* --- The runner's log ----------------------------------------------------- */
+
+static HANDLE logFile = INVALID_HANDLE_VALUE;
+
+/* Line under construction: short, so that a line is written in one go. */
+struct Line {
+  char text[1024];
+  size_t length;
+};
+
+static void Put(struct Line* line, const char* text) {
+  while (*text != 0 && line->length + 1 < sizeof line->text) line->text[line->length++] = *text++;
+}
+
+static void PutText(struct Line* line, const wchar_t* text) {
+  static const char digits[] = "0123456789abcdef";
+  if (text == NULL) {
+    Put(line, " -");
+    return;
+  }
+  Put(line, " x");
+  for (; *text != 0; ++text) {
+    /* Four hex digits per character; a text too long to fit is cut. */
+    if (line->length + 5 >= sizeof line->text) break;
+    const unsigned value = (unsigned)*text;
+    const unsigned char bytes[2] = {(unsigned char)(value & 0xFF), (unsigned char)(value >> 8)};
+    for (int i = 0; i < 2; ++i) {
+      line->text[line->length++] = digits[bytes[i] >> 4];
+      line->text[line->length++] = digits[bytes[i] & 15];
+    }
+  }
+}
+
+static void PutNumber(struct Line* line, unsigned long number) {
+  char digits[24];
+  int count = 0;
+  do {
+    digits[count++] = (char)('0' + number % 10);
+    number /= 10;
+  } while (number != 0 && count < 24);
+  char text[2] = {0, 0};
+  Put(line, " ");
+  while (count > 0) {
+    text[0] = digits[--count];
+    Put(line, text);
+  }
+}
+
+static void Emit(struct Line* line) {
+  if (logFile == INVALID_HANDLE_VALUE) return;
+  line->text[line->length++] = '\n';
+  DWORD written = 0;
+  WriteFile(logFile, line->text, (DWORD)line->length, &written, NULL);
+}
+
+static void Log3(const char* label, const wchar_t* a, const wchar_t* b, const wchar_t* c) {
+  struct Line line = {.length = 0};
+  Put(&line, label);
+  PutText(&line, a);
+  PutText(&line, b);
+  PutText(&line, c);
+  Emit(&line);
+}
+
+static void OpenLog(void) {
+  wchar_t path[MAX_PATH + 1];
+  DWORD chars = GetEnvironmentVariableW(L"WRENFOLD_TEST_LOG", path, MAX_PATH + 1);
+  if (chars == 0 || chars > MAX_PATH) return;
+  logFile = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  struct Line line = {.length = 0};
+  Put(&line, "attach");
+  Emit(&line);
+}
+
+/* --- Handles the program holds ------------------------------------------- */
+
+enum Kind { KIND_KEY, KIND_FILE, KIND_SEARCH };
+static const char* const kindNames[] = {"key", "file", "search"};
+
+#define MAX_TRACKED 256
+
+static struct {
+  ULONG_PTR handle;
+  enum Kind kind;
+  wchar_t name[200];
+} tracked[MAX_TRACKED];
+static int trackedCount;
+static int untracked;
+
+static void Track(ULONG_PTR handle, enum Kind kind, const wchar_t* name) {
+  if (trackedCount == MAX_TRACKED) {
+    ++untracked;
+    return;
+  }
+  tracked[trackedCount].handle = handle;
+  tracked[trackedCount].kind = kind;
+  size_t length = 0;
+  for (; name != NULL && name[length] != 0 && length + 1 < 200; ++length) {
+    tracked[trackedCount].name[length] = name[length];
+  }
+  tracked[trackedCount].name[length] = 0;
+  ++trackedCount;
+}
+
+static void Untrack(ULONG_PTR handle, enum Kind kind) {
+  for (int i = 0; i < trackedCount; ++i) {
+    if (tracked[i].handle == handle && tracked[i].kind == kind) {
+      tracked[i] = tracked[--trackedCount];
+      return;
+    }
+  }
+}
+
+static BOOL IsPredefinedKey(HKEY key) {
+  const ULONG_PTR value = (ULONG_PTR)key;
+  return value >= (ULONG_PTR)HKEY_CLASSES_ROOT && value <= (ULONG_PTR)HKEY_CLASSES_ROOT + 0xFF;
+}
+
+static BOOL EndsWithNoCase(const wchar_t* text, const wchar_t* end) {
+  const size_t length = wcslen(text);
+  const size_t endLength = wcslen(end);
+  return length >= endLength && _wcsicmp(text + length - endLength, end) == 0;
+}
+
+static void ReportOpenHandles(void) {
+  for (int i = 0; i < trackedCount; ++i) {
+    struct Line line = {.length = 0};
+    Put(&line, "open ");
+    Put(&line, kindNames[tracked[i].kind]);
+    PutText(&line, tracked[i].name);
+    Emit(&line);
+  }
+  if (untracked != 0) {
+    struct Line line = {.length = 0};
+    Put(&line, "untracked");
+    PutNumber(&line, (unsigned long)untracked);
+    Emit(&line);
+  }
+}
+
+/* --- The program's imports, wrapped ---------------------------------------- */
+
+static LSTATUS WINAPI WrapRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access,
+                                        PHKEY result) {
+  const LSTATUS status = RegOpenKeyExW(key, subKey, options, access, result);
+  if (status == ERROR_SUCCESS && !IsPredefinedKey(*result)) {
+    Track((ULONG_PTR)*result, KIND_KEY, subKey);
+  }
+  return status;
+}
+
+static LSTATUS WINAPI WrapRegConnectRegistryW(LPCWSTR machine, HKEY key, PHKEY result) {
+  const LSTATUS status = RegConnectRegistryW(machine, key, result);
+  if (status == ERROR_SUCCESS && !IsPredefinedKey(*result)) {
+    Track((ULONG_PTR)*result, KIND_KEY, machine == NULL ? L"(connection)" : machine);
+  }
+  return status;
+}
+
+static LSTATUS WINAPI WrapRegCloseKey(HKEY key) {
+  const LSTATUS status = RegCloseKey(key);
+  if (status == ERROR_SUCCESS) Untrack((ULONG_PTR)key, KIND_KEY);
+  return status;
+}
+
+static LSTATUS WINAPI WrapRegDeleteKeyW(HKEY key, LPCWSTR subKey) {
+  Log3("RegDeleteKey", subKey, NULL, NULL);
+  return RegDeleteKeyW(key, subKey);
+}
+
+static HANDLE WINAPI WrapCreateFileW(LPCWSTR name, DWORD access, DWORD share,
+                                     LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                     HANDLE templateFile) {
+  const HANDLE file = CreateFileW(name, access, share, security, disposition, flags, templateFile);
+  if (file != INVALID_HANDLE_VALUE && name != NULL && !EndsWithNoCase(name, L"CONIN$") &&
+      !EndsWithNoCase(name, L"CONOUT$")) {
+    Track((ULONG_PTR)file, KIND_FILE, name);
+  }
+  return file;
+}
+
+static BOOL WINAPI WrapCloseHandle(HANDLE handle) {
+  const BOOL closed = CloseHandle(handle);
+  if (closed) Untrack((ULONG_PTR)handle, KIND_FILE);
+  return closed;
+}
+
+static HANDLE WINAPI WrapFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW found) {
+  const HANDLE search = FindFirstFileW(pattern, found);
+  if (search != INVALID_HANDLE_VALUE) Track((ULONG_PTR)search, KIND_SEARCH, pattern);
+  return search;
+}
+
+static BOOL WINAPI WrapFindClose(HANDLE search) {
+  const BOOL closed = FindClose(search);
+  if (closed) Untrack((ULONG_PTR)search, KIND_SEARCH);
+  return closed;
+}
+
+static BOOL WINAPI WrapSetConsoleMode(HANDLE console, DWORD mode) {
+  const BOOL set = SetConsoleMode(console, mode);
+  struct Line line = {.length = 0};
+  Put(&line, "console-mode");
+  PutNumber(&line, mode);
+  if (set) Emit(&line);
+  return set;
+}
+
+typedef void (*AnyFunction)(void);
+
+static const struct {
+  const char* name;
+  AnyFunction replacement; /* the one type GCC lets any function take */
+} wrappers[] = {
+    {"RegOpenKeyExW", (AnyFunction)WrapRegOpenKeyExW},
+    {"RegConnectRegistryW", (AnyFunction)WrapRegConnectRegistryW},
+    {"RegCloseKey", (AnyFunction)WrapRegCloseKey},
+    {"RegDeleteKeyW", (AnyFunction)WrapRegDeleteKeyW},
+    {"CreateFileW", (AnyFunction)WrapCreateFileW},
+    {"CloseHandle", (AnyFunction)WrapCloseHandle},
+    {"FindFirstFileW", (AnyFunction)WrapFindFirstFileW},
+    {"FindClose", (AnyFunction)WrapFindClose},
+    {"SetConsoleMode", (AnyFunction)WrapSetConsoleMode},
+};
+
+/* Points the program's import slots of the wrapped functions at the
+   wrappers. Only the main program is patched: calls made by system
+   libraries (and by this library) reach the real functions. */
+static void WrapImports(void) {
+  BYTE* base = (BYTE*)GetModuleHandleW(NULL);
+  const IMAGE_NT_HEADERS* headers =
+      (const IMAGE_NT_HEADERS*)(base + ((const IMAGE_DOS_HEADER*)base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY* directory =
+      &headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (directory->VirtualAddress == 0) return;
+  for (const IMAGE_IMPORT_DESCRIPTOR* module =
+           (const IMAGE_IMPORT_DESCRIPTOR*)(base + directory->VirtualAddress);
+       module->Name != 0; ++module) {
+    if (module->OriginalFirstThunk == 0) continue; /* no names to match */
+    const IMAGE_THUNK_DATA* names = (const IMAGE_THUNK_DATA*)(base + module->OriginalFirstThunk);
+    IMAGE_THUNK_DATA* slots = (IMAGE_THUNK_DATA*)(base + module->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const IMAGE_IMPORT_BY_NAME* import =
+          (const IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData);
+      for (size_t i = 0; i < sizeof wrappers / sizeof wrappers[0]; ++i) {
+        if (strcmp((const char*)import->Name, wrappers[i].name) != 0) continue;
+        DWORD protection = 0;
+        if (VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                           &protection)) {
+          slots->u1.Function = (ULONG_PTR)wrappers[i].replacement;
+          VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+        }
+      }
+    }
+  }
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  (void)instance;
+  (void)reserved;
+  if (reason == DLL_PROCESS_ATTACH) {
+    OpenLog();
+    if (logFile != INVALID_HANDLE_VALUE) WrapImports();
+  } else if (reason == DLL_PROCESS_DETACH && logFile != INVALID_HANDLE_VALUE) {
+    ReportOpenHandles();
+    struct Line line = {.length = 0};
+    Put(&line, "detach");
+    Emit(&line);
+    CloseHandle(logFile);
+    logFile = INVALID_HANDLE_VALUE;
+  }
+  return TRUE;
+}
+
+/* --- The deletion service ---------------------------------------------------- */
+
+/* The status configured for SID, or 0. */
+static DWORD ConfiguredFailure(LPCWSTR sid) {
+  static wchar_t list[4096];
+  DWORD chars = GetEnvironmentVariableW(L"WRENFOLD_TEST_DELETE_FAIL", list, 4096);
+  if (chars == 0 || chars >= 4096) return 0;
+  size_t sidLength = wcslen(sid);
+  for (wchar_t* entry = list; *entry != 0;) {
+    wchar_t* end = wcschr(entry, L';');
+    if (end == NULL) end = entry + wcslen(entry);
+    wchar_t* equals = wcschr(entry, L'=');
+    if (equals != NULL && equals < end && (size_t)(equals - entry) == sidLength &&
+        _wcsnicmp(entry, sid, sidLength) == 0) {
+      return (DWORD)wcstoul(equals + 1, NULL, 10);
+    }
+    entry = *end == 0 ? end : end + 1;
+  }
+  return 0;
+}
+
+/* Removes the folder PATH (without a trailing backslash) and everything in
+   it. Returns 0 or the first failure. */
+static DWORD RemoveTree(const wchar_t* path) {
+  wchar_t pattern[MAX_PATH + 4];
+  if (wcslen(path) + 3 > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  wcscpy(pattern, path);
+  wcscat(pattern, L"\\*");
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW(pattern, &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+      wchar_t child[MAX_PATH + 4];
+      if (wcslen(path) + 1 + wcslen(entry.cFileName) >= MAX_PATH) {
+        FindClose(search);
+        return ERROR_FILENAME_EXCED_RANGE;
+      }
+      wcscpy(child, path);
+      wcscat(child, L"\\");
+      wcscat(child, entry.cFileName);
+      DWORD status = 0;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        status = RemoveTree(child);
+      } else {
+        SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileW(child)) status = GetLastError();
+      }
+      if (status != 0) {
+        FindClose(search);
+        return status;
+      }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+  }
+  SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+  if (!RemoveDirectoryW(path)) return GetLastError();
+  return 0;
+}
+
+__declspec(dllexport) BOOL WINAPI
+    DeleteProfileW(LPCWSTR sid, LPCWSTR profilePath, LPCWSTR computerName) {
+  Log3("DeleteProfile", sid, profilePath, computerName);
+  if (sid == NULL || *sid == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  DWORD failure = ConfiguredFailure(sid);
+  if (failure != 0) {
+    SetLastError(failure);
+    return FALSE;
+  }
+  wchar_t keyPath[512];
+  if (wcslen(PROFILE_LIST) + 1 + wcslen(sid) >= 512) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  wcscpy(keyPath, PROFILE_LIST L"\\");
+  wcscat(keyPath, sid);
+  HKEY key = NULL;
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key);
+  if (status != ERROR_SUCCESS) {
+    SetLastError((DWORD)status);
+    return FALSE;
+  }
+  /* Without a path the profile's own ProfileImagePath names the folder. */
+  wchar_t folder[MAX_PATH + 1] = L"";
+  if (profilePath != NULL && *profilePath != 0) {
+    if (wcslen(profilePath) > MAX_PATH) {
+      RegCloseKey(key);
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return FALSE;
+    }
+    wcscpy(folder, profilePath);
+  } else {
+    wchar_t stored[MAX_PATH + 1] = L"";
+    DWORD bytes = sizeof stored - sizeof(wchar_t);
+    status = RegQueryValueExW(key, L"ProfileImagePath", NULL, NULL, (BYTE*)stored, &bytes);
+    if (status == ERROR_SUCCESS) ExpandEnvironmentStringsW(stored, folder, MAX_PATH + 1);
+  }
+  RegCloseKey(key);
+  size_t length = wcslen(folder);
+  while (length > 3 && folder[length - 1] == L'\\') folder[--length] = 0;
+  if (length > 0 && GetFileAttributesW(folder) != INVALID_FILE_ATTRIBUTES) {
+    DWORD removed = RemoveTree(folder);
+    if (removed != 0) {
+      SetLastError(removed);
+      return FALSE;
+    }
+  }
+  status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, keyPath);
+  if (status != ERROR_SUCCESS) {
+    SetLastError((DWORD)status);
+    return FALSE;
+  }
+  return TRUE;
+}
