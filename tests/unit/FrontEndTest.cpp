@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/DelayLoadFilter.h"
-#include "cli/RunControl.h"
 #include "ExpectedOutput.h"
+#include "cli/RunControl.h"
+#include "engine/DelayLoadFilter.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/Guards.h"
 #include "sim/SimPlatform.h"
