@@ -10,6 +10,8 @@ fixed order with a fixed date, fixed attributes and fixed compression, and
 nothing of the packing machine (owner, time, time zone, file system order)
 enters the archive. An executable that carries a link time in its PE
 header is refused, since it would make two builds of one commit differ.
+The version in the name is the build's: the file wrenfold.version that the
+Windows build writes beside wrenfold.exe.
 """
 
 import argparse
@@ -30,13 +32,18 @@ class DistError(Exception):
     pass
 
 
-def project_version(root):
-    """The VERSION of the project() call in the top CMakeLists.txt."""
-    with open(os.path.join(root, "CMakeLists.txt"), encoding="utf-8") as f:
-        match = re.search(r"^project\(\s*\w+\s+VERSION\s+([0-9.]+)", f.read(), re.MULTILINE)
-    if not match:
-        raise DistError("CMakeLists.txt names no project VERSION")
-    return match.group(1)
+def build_version(exe):
+    """The version the build gave EXE: the file wrenfold.version that the
+    Windows build writes beside it (the CMake project version)."""
+    path = os.path.join(os.path.dirname(os.path.abspath(exe)), "wrenfold.version")
+    try:
+        with open(path, encoding="ascii") as f:
+            version = f.read().strip()
+    except (OSError, UnicodeDecodeError) as problem:
+        raise DistError(f"cannot read the build's version {path}: {problem}")
+    if not re.fullmatch(r"[0-9]+(\.[0-9]+)*", version):
+        raise DistError(f"{path} holds no version number: {version!r}")
+    return version
 
 
 def pe_timestamp(data):
@@ -90,10 +97,10 @@ def main(argv=None):
     parser.add_argument("--exe", required=True, help="wrenfold.exe to ship")
     parser.add_argument("--out-dir", required=True, help="folder for the archive")
     parser.add_argument("--root", default=os.path.join(os.path.dirname(__file__), os.pardir),
-                        help="the source tree (README.md, LICENSE, CMakeLists.txt)")
+                        help="the source tree (README.md, LICENSE)")
     options = parser.parse_args(argv)
     try:
-        version = project_version(options.root)
+        version = build_version(options.exe)
         data = archive_bytes(release_members(options.exe, options.root))
     except (DistError, OSError) as problem:
         print(f"dist: {problem}", file=sys.stderr)

@@ -36,7 +36,7 @@ class SourceTree:
 
     def __init__(self, folder, stamp=0, mtime=None):
         self.root = folder
-        files = {"CMakeLists.txt": b"project(Wrenfold VERSION 1.10 LANGUAGES CXX)\n",
+        files = {"wrenfold.version": b"1.10\n",
                  "README.md": b"# Wrenfold\n", "LICENSE": b"All rights reserved.\n",
                  "wrenfold.exe": fake_exe(stamp)}
         for name, data in files.items():
