@@ -14,7 +14,6 @@ scenario cannot be run), 77 when the scenario does not name this runner.
 """
 
 import argparse
-import calendar
 import contextlib
 import fcntl
 import json
@@ -31,11 +30,16 @@ import tempfile
 import termios
 import time
 
+from scenario_runner import ScenarioError, Unstageable
+from scenario_runner.load import (SCHEMA_PATH, expected_stdout, load_scenario,  # noqa: F401
+                                  scenario_name, schema_problems)
+from scenario_runner.times import (TICKS_PER_SECOND, UNIX_EPOCH_TICKS, clock_of,  # noqa: F401
+                                   parse_iso_time, parse_scenario_time, resolved_scenario)
+
 SKIPPED = 77
 FAILED = 1
 
 PROFILE_LIST = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"
-DEFAULT_NOW = "2026-12-01T12:00:00Z"
 DEFAULT_LOCAL_NAME = "PC01"
 WINE_BUILD = 7601
 # Wine sets these in every process it starts, whatever the parent passes.
@@ -52,9 +56,6 @@ REGISTRY_TYPES = {
     "REG_DWORD": 4, "REG_MULTI_SZ": 7, "REG_QWORD": 11,
 }
 
-TICKS_PER_SECOND = 10_000_000
-UNIX_EPOCH_TICKS = 116_444_736_000_000_000  # 1970-01-01 in ticks since 1601
-
 LIBFAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 RUN_TIMEOUT_SECONDS = 90
 TEMPLATE_TIMEOUT_SECONDS = 300
@@ -62,114 +63,6 @@ TEMPLATE_TIMEOUT_SECONDS = 300
 # this long.
 ECHO_SETTLE_SECONDS = 0.3
 LOG_POLL_SECONDS = 0.02
-
-
-class ScenarioError(Exception):
-    """The scenario cannot be run as written (or the bench itself failed)."""
-
-
-class Unstageable(ScenarioError):
-    """The scenario uses something this runner cannot reproduce."""
-
-
-# --- Scenario reading ----------------------------------------------------------
-
-
-SCHEMA_PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scenario.schema.json")
-
-
-def schema_problems(scenario):
-    """What the scenario schema finds wrong with SCENARIO, one line per place
-    (empty: nothing). Unknown keys are refused everywhere, so a misspelt key
-    fails instead of being ignored."""
-    try:
-        import jsonschema
-    except ImportError:
-        raise ScenarioError("checking scenarios needs python3-jsonschema "
-                            "(scripts/install-deps.sh installs it)")
-    with open(SCHEMA_PATH, "rb") as f:
-        schema = json.loads(f.read().decode("utf-8"))
-    validator = jsonschema.Draft202012Validator(schema)
-    problems = []
-    for error in sorted(validator.iter_errors(scenario), key=lambda e: list(e.absolute_path)):
-        # Of the alternatives of a oneOf, name the one that came closest.
-        error = jsonschema.exceptions.best_match([error])
-        place = "".join(f"[{p}]" if isinstance(p, int) else f".{p}" for p in error.absolute_path)
-        problems.append(f"{place[1:] if place.startswith('.') else place or 'top level'}: "
-                        f"{error.message}")
-    return problems
-
-
-def load_scenario(path):
-    try:
-        with open(path, "rb") as f:
-            scenario = json.loads(f.read().decode("utf-8"))
-    except (OSError, ValueError) as problem:
-        raise ScenarioError(f"cannot read {path}: {problem}")
-    problems = schema_problems(scenario)
-    if problems:
-        raise ScenarioError(f"{path} does not follow the scenario format:\n  "
-                            + "\n  ".join(problems))
-    return scenario
-
-
-def scenario_name(path):
-    return os.path.splitext(os.path.basename(path))[0]
-
-
-def expected_stdout(scenario, path):
-    name = scenario["expect"].get("stdout", scenario_name(path) + ".out")
-    out_path = os.path.join(os.path.dirname(os.path.abspath(path)), name)
-    try:
-        with open(out_path, "rb") as f:
-            return f.read(), out_path
-    except OSError:
-        raise ScenarioError(f"the expected output {out_path} is missing")
-
-
-def parse_iso_time(text):
-    """An ISO UTC time (2026-01-01T08:30:00Z, optional fraction) in ticks."""
-    m = re.fullmatch(r"(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)(?:\.(\d{1,7}))?Z", text)
-    if not m:
-        raise ScenarioError(f"{text!r} is not an ISO UTC time like 2026-12-01T12:00:00Z")
-    year, month, day, hour, minute, second = (int(g) for g in m.groups()[:6])
-    seconds = calendar.timegm((year, month, day, hour, minute, second, 0, 0, 0))
-    fraction = int((m.group(7) or "0").ljust(7, "0"))
-    return UNIX_EPOCH_TICKS + seconds * TICKS_PER_SECOND + fraction
-
-
-def parse_scenario_time(text, now):
-    """A file time: ISO UTC, or relative to now like -40d, -30d2h, +1h."""
-    if not isinstance(text, str):
-        raise ScenarioError(f"{text!r} is not a time")
-    if text[:1] in ("-", "+"):
-        units = {"d": 86400, "h": 3600, "m": 60, "s": 1}
-        parts = re.findall(r"(\d+)([dhms])", text[1:])
-        if len(text) < 3 or "".join(n + u for n, u in parts) != text[1:]:
-            raise ScenarioError(f"{text!r} is not a relative time like -40d or -23h59m")
-        ticks = sum(int(n) * units[u] for n, u in parts) * TICKS_PER_SECOND
-        return now - ticks if text[0] == "-" else now + ticks
-    return parse_iso_time(text)
-
-
-def clock_of(scenario):
-    clock = scenario.get("clock") or {}
-    return parse_iso_time(clock.get("now", DEFAULT_NOW)), int(clock.get("biasMinutes", 0))
-
-
-def resolved_scenario(scenario):
-    """A copy of SCENARIO with its times as whole file-time ticks, the only
-    form the simulation's loader takes: clock.now (always written, so the
-    default is this script's) and every files[].modified."""
-    resolved = json.loads(json.dumps(scenario))
-    now, _ = clock_of(scenario)
-    resolved.setdefault("clock", {})["now"] = now
-    computers = [resolved.get("local") or {}] + list((resolved.get("remotes") or {}).values())
-    for computer in computers:
-        for entry in computer.get("files") or []:
-            if "modified" in entry:
-                entry["modified"] = parse_scenario_time(entry["modified"], now)
-    return resolved
 
 
 def same_text(a, b):
