@@ -16,7 +16,6 @@ scenario cannot be run), 77 when the scenario does not name this runner.
 import argparse
 import contextlib
 import fcntl
-import json
 import ntpath
 import os
 import pty
@@ -35,6 +34,8 @@ from scenario_runner.load import (SCHEMA_PATH, expected_stdout, load_scenario,  
                                   scenario_name, schema_problems)
 from scenario_runner.times import (TICKS_PER_SECOND, UNIX_EPOCH_TICKS, clock_of,  # noqa: F401
                                    parse_iso_time, parse_scenario_time, resolved_scenario)
+from scenario_runner.compare import check_expectations, compare_output  # noqa: F401
+from scenario_runner.native import run_native
 
 SKIPPED = 77
 FAILED = 1
@@ -63,168 +64,6 @@ TEMPLATE_TIMEOUT_SECONDS = 300
 # this long.
 ECHO_SETTLE_SECONDS = 0.3
 LOG_POLL_SECONDS = 0.02
-
-
-def same_text(a, b):
-    """Names compare case-insensitively for A to Z only, as the command does."""
-    fold = str.maketrans("ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz")
-    return a.translate(fold) == b.translate(fold)
-
-
-# --- Output comparison ---------------------------------------------------------
-
-PLACEHOLDER = re.compile(rb"(\{COMPUTERNAME\}|\{MB\})")
-CONTEXT_BYTES = 48
-
-
-def compare_output(expected, actual, computer_name):
-    """None when ACTUAL matches EXPECTED ({COMPUTERNAME} is the computer's
-    name, {MB} any decimal number); otherwise a report of the first
-    difference."""
-    name = computer_name.encode("latin-1", "replace")
-    matched = bytearray()  # the expected bytes as far as they matched
-    at = 0
-    for token in PLACEHOLDER.split(expected):
-        if token == b"{MB}":
-            digits = re.match(rb"[0-9]+", actual[at:])
-            if not digits:
-                return difference(bytes(matched), b"{MB}", actual, at)
-            matched += digits.group()
-            at += len(digits.group())
-            continue
-        if token == b"{COMPUTERNAME}":
-            token = name
-        same = 0
-        while same < len(token) and at + same < len(actual) and token[same] == actual[at + same]:
-            same += 1
-        if same < len(token):
-            return difference(bytes(matched) + token[:same], token[same:], actual, at + same)
-        matched += token
-        at += len(token)
-    if at < len(actual):
-        return difference(bytes(matched), b"", actual, at)
-    return None
-
-
-def difference(before, expected_rest, actual, at):
-    line = actual[:at].count(b"\n") + 1
-    column = at - (actual.rfind(b"\n", 0, at) + 1) + 1
-    return (
-        f"standard output differs at byte {at} (line {line}, column {column}):\n"
-        f"  same:     {before[-CONTEXT_BYTES:]!r}\n"
-        f"  expected: {expected_rest[:CONTEXT_BYTES]!r}\n"
-        f"  actual:   {actual[at:at + CONTEXT_BYTES]!r}"
-    )
-
-
-def check_expectations(scenario, out_path, expected, actual, exit_code, state, computer_name):
-    """Every unmet expectation, as lines of text."""
-    expect = scenario["expect"]
-    problems = []
-    report = compare_output(expected, actual, computer_name)
-    if report:
-        problems.append(f"{report}\n  (expected {out_path})")
-    wanted = int(expect["exit"]) & 0xFFFFFFFF
-    if exit_code != wanted:
-        problems.append(f"exit code {exit_code} (0x{exit_code:08X}), "
-                        f"expected {wanted} (0x{wanted:08X})")
-    if "profileKeys" in expect and state["profileKeys"] != expect["profileKeys"]:
-        problems.append(f"ProfileList subkeys {state['profileKeys']}, "
-                        f"expected {expect['profileKeys']}")
-    for computer, keys in (expect.get("remoteProfileKeys") or {}).items():
-        got = state.get("remotes", {}).get(computer, {}).get("profileKeys")
-        if got != keys:
-            problems.append(f"ProfileList subkeys of {computer}: {got}, expected {keys}")
-    for kind in ("folder", "file"):
-        lists = expect.get(kind + "s") or {}
-        exists = state[kind + "Exists"]
-        if lists and exists is None:
-            problems.append(f"this run cannot tell which {kind}s exist")
-            continue
-        for path in lists.get("present", []):
-            if not exists(path):
-                problems.append(f"{kind} {path} is missing")
-        for path in lists.get("absent", []):
-            if exists(path):
-                problems.append(f"{kind} {path} still exists")
-    if "calls" in expect:
-        wanted = [list(call) for call in expect["calls"]]
-        if state.get("calls") is None:
-            problems.append("this run did not record the calls it made")
-        elif state["calls"] != wanted:
-            problems.append("calls made:\n" + format_calls(state["calls"])
-                            + "\n  expected:\n" + format_calls(wanted))
-    if "echo" in expect:
-        wanted = state.get("drawEcho", lambda echo: echo)(expect["echo"])
-        if state.get("echo") is None:
-            problems.append("this run did not record the console echo")
-        elif state["echo"] != wanted:
-            problems.append(f"console echo {state['echo']!r}, expected {wanted!r}")
-    # Always: every handle the program opened is closed by the time it ends.
-    open_handles = state.get("openHandles")
-    if open_handles:
-        listed = "".join(f"\n    {h}" for h in open_handles) if isinstance(
-            open_handles, list) else f" {open_handles}"
-        problems.append(f"handles left open at exit:{listed}")
-    return problems
-
-
-def format_calls(calls):
-    return "\n".join(f"    {json.dumps(call, ensure_ascii=False)}" for call in calls) or "    none"
-
-
-# --- Native runner -------------------------------------------------------------
-
-
-def run_native(scenario, path, program_file, argv0, work_dir, timeout):
-    with tempfile.TemporaryDirectory(prefix="scenario.", dir=work_dir) as scratch:
-        state_path = os.path.join(scratch, "state.json")
-        # The simulation gets the scenario with its times resolved here.
-        simulation_path = os.path.join(scratch, "scenario.json")
-        with open(simulation_path, "w", encoding="utf-8") as f:
-            json.dump(resolved_scenario(scenario), f, ensure_ascii=False)
-        env = {k: v for k, v in os.environ.items() if not k.startswith("WRENFOLD_")}
-        env["WRENFOLD_SIMULATION"] = simulation_path
-        env["WRENFOLD_SIMULATION_STATE"] = state_path
-        try:
-            done = subprocess.run([argv0] + list(scenario.get("arguments", [])),
-                                  executable=program_file, env=env, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise ScenarioError(f"the native program did not end within {timeout} s")
-        errors = done.stderr.decode("utf-8", "replace")
-        if done.returncode < 0:
-            raise ScenarioError(f"the native program died of signal {-done.returncode}\n{errors}")
-        try:
-            with open(state_path, "rb") as f:
-                state = json.loads(f.read().decode("utf-8"))
-        except (OSError, ValueError):
-            raise ScenarioError(f"the native program (exit {done.returncode}) "
-                                f"wrote no state file\n{errors}")
-    # A POSIX exit status keeps only the low 8 bits; the state file has them all.
-    exit_code = state.get("exitCode", done.returncode)
-    if exit_code & 0xFF != done.returncode:
-        raise ScenarioError(f"exit status {done.returncode} disagrees with "
-                            f"the state's exit code {exit_code}")
-    local = state.get("local", {})
-
-    def lookup(paths):
-        if paths is None:
-            return None
-        return lambda p: any(same_text(p.rstrip("\\"), f.rstrip("\\")) for f in paths)
-
-    result = {
-        "profileKeys": local.get("profileKeys"),
-        "remotes": state.get("remotes", {}),
-        "folderExists": lookup(local.get("folders", [])),
-        # Fields a simulation may not write yet count only when an
-        # expectation needs them; openHandles is checked whenever present.
-        "fileExists": lookup(local.get("files")),
-        "calls": state.get("calls"),
-        "echo": state.get("consoleEcho"),
-        "openHandles": state.get("openHandles"),
-    }
-    return done.stdout, exit_code, result, errors
 
 
 # --- Wine: what can be staged --------------------------------------------------
