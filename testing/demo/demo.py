@@ -6,8 +6,8 @@
 
 The computer is described in demo-computer.json beside this script, in the
 scenario format of tests/scenarios/FORMAT.md, and staged by the scenario
-bench's own code (run_scenario.py): a fresh copy of the bench's template
-prefix, the ProfileList keys written through wfstage.exe, the profile
+runner's own code (testing/scenarios/scenario_runner): a fresh copy of the
+runner's template prefix, the ProfileList keys written through wfstage.exe, the profile
 folders with their NTUSER.DAT times, the in-use hive held open while the
 command runs, and the stand-in userenv.dll so that deletions work.
 
@@ -28,23 +28,24 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scenarios"))
-import run_scenario as bench  # noqa: E402  (the scenario runner's staging)
+# The scenario runner's staging.
+from scenario_runner import ScenarioError, cli, load, times, wine_limits, wine_stage  # noqa: E402
 
 COMPUTER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "computer.json")
-ARGV0 = bench.PROGRAMS["wrenfold"]["argv0"]
-PROFILE_KEY_PREFIX = bench.PROFILE_LIST + "\\"
+ARGV0 = cli.PROGRAMS["wrenfold"]["argv0"]
+PROFILE_KEY_PREFIX = wine_stage.PROFILE_LIST + "\\"
 EXIT_MEANINGS = {0: "success", 1223: "a deletion was declined at the prompt"}
 
 
 def demo_job(scenario, argv0, yes):
-    """The bench's job for SCENARIO, changed for a demo: the command writes
+    """The scenario runner's job for SCENARIO, changed for a demo: the command writes
     to this terminal (no output file), ProfileList is listed once before
     the run as well as after it, and /y is added when YES."""
     if yes:
         scenario = dict(scenario, arguments=list(scenario.get("arguments", [])) + ["/y"])
-    lines = [line for line in bench.job_lines(scenario, argv0, os.devnull).splitlines()
+    lines = [line for line in wine_stage.job_lines(scenario, argv0, os.devnull).splitlines()
              if not line.startswith("output ")]
-    enum = f"enum {bench.utf16_field(bench.PROFILE_LIST)}"
+    enum = f"enum {wine_stage.utf16_field(wine_stage.PROFILE_LIST)}"
     first_step_of_run = next(i for i, line in enumerate(lines)
                              if line.startswith(("hold ", "run ")))
     lines.insert(first_step_of_run, enum)
@@ -52,15 +53,16 @@ def demo_job(scenario, argv0, yes):
 
 
 def split_results(text):
-    """The bench's result file of a demo job: the subkeys listed before the
-    run, its exit code, the subkeys listed after it, the computer name."""
+    """The result file of wfstage.exe for a demo job: the subkeys listed
+    before the run, its exit code, the subkeys listed after it, the
+    computer name."""
     results = {"before": [], "exit": None, "after": [], "name": ""}
     for line in text.splitlines():
         label, field = line.split(" ", 1)
         if label == "exit":
             results["exit"] = int(field)
         elif label == "enumfailed":
-            raise bench.ScenarioError(f"ProfileList could not be listed (error {field})")
+            raise ScenarioError(f"ProfileList could not be listed (error {field})")
         elif label in ("subkey", "name"):
             value = bytes.fromhex(field[1:]).decode("utf-16-le")
             if label == "name":
@@ -68,7 +70,7 @@ def split_results(text):
             else:
                 results["before" if results["exit"] is None else "after"].append(value)
         else:
-            raise bench.ScenarioError(f"unknown line in the bench's results: {line!r}")
+            raise ScenarioError(f"unknown line in the bench's results: {line!r}")
     return results
 
 
@@ -119,31 +121,31 @@ def check_expect(scenario, results, folder_exists):
 
 
 def ticks_now():
-    return bench.UNIX_EPOCH_TICKS + int(time.time()) * bench.TICKS_PER_SECOND
+    return times.UNIX_EPOCH_TICKS + int(time.time()) * times.TICKS_PER_SECOND
 
 
 def run(options):
-    scenario = bench.load_scenario(COMPUTER)
-    reasons = bench.wine_obstacles(scenario)
+    scenario = load.load_scenario(COMPUTER)
+    reasons = wine_limits.wine_obstacles(scenario)
     if reasons:
-        raise bench.ScenarioError("the demo computer cannot be staged: " + "; ".join(reasons))
+        raise ScenarioError("the demo computer cannot be staged: " + "; ".join(reasons))
     os.makedirs(options.work_dir, exist_ok=True)
     if not os.path.exists(os.path.join(options.work_dir, "wine-template")):
         print("Preparing a Wine prefix for the demo (once; about a minute)...", flush=True)
-    template = bench.ensure_template(options.work_dir)
+    template = wine_stage.ensure_template(options.work_dir)
     prefix = os.path.join(options.work_dir, "prefix")
     shutil.rmtree(prefix, ignore_errors=True)
-    bench.copy_prefix(template, prefix)
+    wine_stage.copy_prefix(template, prefix)
     drive_c = os.path.join(prefix, "drive_c")
-    tools = bench.host_path(drive_c, ntpath.dirname(ARGV0))
+    tools = wine_stage.host_path(drive_c, ntpath.dirname(ARGV0))
     os.makedirs(tools, exist_ok=True)
     shutil.copy(options.exe, os.path.join(tools, ntpath.basename(ARGV0)))
     shutil.copy(os.path.join(options.helpers, "userenv.dll"), os.path.join(tools, "userenv.dll"))
-    bench.stage_files(drive_c, scenario["local"].get("files") or [], ticks_now())
+    wine_stage.stage_files(drive_c, scenario["local"].get("files") or [], ticks_now())
     paths = {sid: expanded(path) for sid, path in profile_paths(scenario).items()}
 
     def folder_exists(path):
-        return os.path.isdir(bench.host_path(drive_c, path))
+        return os.path.isdir(wine_stage.host_path(drive_c, path))
 
     folders_before = {path: folder_exists(path) for path in paths.values()}
 
@@ -153,7 +155,7 @@ def run(options):
         f.write(demo_job(scenario, ARGV0, yes=not options.interactive))
     if os.path.exists(result):
         os.remove(result)
-    env = bench.wine_env(prefix)
+    env = wine_stage.wine_env(prefix)
     # The stand-in profile deletion service beside the command.
     env["WINEDLLOVERRIDES"] = "userenv=n,b;mscoree,mshtml="
     shown = " ".join(scenario["arguments"] + ([] if options.interactive else ["/y"]))
@@ -164,18 +166,18 @@ def run(options):
         subprocess.run(["wineserver", "-p10"], env=env, start_new_session=True, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         done = subprocess.run(
-            ["wine", os.path.join(options.helpers, "wfstage.exe"), bench.windows_path_of(job),
-             bench.windows_path_of(result)],
+            ["wine", os.path.join(options.helpers, "wfstage.exe"), wine_stage.windows_path_of(job),
+             wine_stage.windows_path_of(result)],
             env=env, stdin=None if options.interactive else subprocess.DEVNULL)
     finally:
         subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
     if done.returncode != 0 or not os.path.exists(result):
-        raise bench.ScenarioError(f"the bench helper failed (exit {done.returncode})")
+        raise ScenarioError(f"the bench helper failed (exit {done.returncode})")
     with open(result) as f:
         results = split_results(f.read())
     if results["exit"] is None:
-        raise bench.ScenarioError("the command did not run")
+        raise ScenarioError("the command did not run")
     code = results["exit"]
     meaning = EXIT_MEANINGS.get(code, "see the exit code table in README.md")
     print(f"(exit code {code}: {meaning})\n")
@@ -212,7 +214,7 @@ def main(argv=None):
             return 1
     try:
         return run(options)
-    except (bench.ScenarioError, OSError, subprocess.SubprocessError) as problem:
+    except (ScenarioError, OSError, subprocess.SubprocessError) as problem:
         print(f"demo: {problem}", file=sys.stderr)
         return 1
 

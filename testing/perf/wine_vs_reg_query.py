@@ -28,7 +28,7 @@ import time
 
 # The Wine environment is the scenario runner's own.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scenarios"))
-from run_scenario import wine_env  # noqa: E402
+from scenario_runner.wine_stage import wine_env  # noqa: E402
 
 PROFILE_LIST = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\ProfileList"
 PROFILE_LIST_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList"

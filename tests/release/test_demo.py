@@ -4,7 +4,7 @@
   test_demo.py [path/to/wrenfold.exe path/to/helpers]
 
 Without arguments only the demo's own logic is checked. Given the command
-and the bench helpers (wfstage.exe, userenv.dll), the whole demo also runs
+and the Wine helpers (wfstage.exe, userenv.dll), the whole demo also runs
 under Wine twice: without a terminal (/y, result checked by the demo
 itself) and on a pseudo-terminal where the prompts are answered y, n, y.
 """
@@ -22,7 +22,7 @@ DEMO = os.path.join(ROOT, "testing", "demo")
 sys.path.insert(0, DEMO)
 sys.path.insert(0, os.path.join(ROOT, "testing", "scenarios"))
 import demo  # noqa: E402
-import run_scenario as bench  # noqa: E402
+from scenario_runner import ScenarioError, load, wine_limits, wine_run, wine_stage  # noqa: E402
 
 # The two paths come first; unittest reads what follows them.
 BUILT = None
@@ -34,12 +34,12 @@ ANN, BOB, GONE = (f"S-1-5-21-3623811015-3361044348-30300820-{n}" for n in (1004,
 
 
 def field(text):
-    return bench.utf16_field(text)
+    return wine_stage.utf16_field(text)
 
 
 class JobTest(unittest.TestCase):
     def setUp(self):
-        self.scenario = bench.load_scenario(demo.COMPUTER)
+        self.scenario = load.load_scenario(demo.COMPUTER)
 
     def job(self, yes):
         return demo.demo_job(self.scenario, demo.ARGV0, yes).splitlines()
@@ -47,7 +47,7 @@ class JobTest(unittest.TestCase):
     def test_profile_list_is_listed_before_and_after_the_run(self):
         lines = self.job(yes=True)
         labels = [line.split(" ")[0] for line in lines]
-        enum = f"enum {field(bench.PROFILE_LIST)}"
+        enum = f"enum {field(wine_stage.PROFILE_LIST)}"
         self.assertEqual([i for i, line in enumerate(lines) if line == enum],
                          [labels.index("hold") - 1, len(lines) - 1])
         # Staged first, listed, then the in-use hive held only while the command runs.
@@ -73,7 +73,7 @@ class JobTest(unittest.TestCase):
         files = {f["path"]: f for f in self.scenario["local"]["files"]}
         self.assertTrue(files["C:\\Users\\Busy\\NTUSER.DAT"].get("heldOpen"))
         self.assertNotIn("C:\\Users\\Gone\\NTUSER.DAT", files)
-        self.assertEqual(bench.wine_obstacles(self.scenario), [])
+        self.assertEqual(wine_limits.wine_obstacles(self.scenario), [])
 
 
 class ResultsTest(unittest.TestCase):
@@ -85,11 +85,11 @@ class ResultsTest(unittest.TestCase):
 
     def test_a_failed_listing_or_an_unknown_line_is_an_error(self):
         for text in ("enumfailed 5\n", "exit 0\nsubkeys x41\n"):
-            with self.assertRaises(bench.ScenarioError):
+            with self.assertRaises(ScenarioError):
                 demo.split_results(text)
 
     def test_a_yes_run_is_held_to_the_expectation(self):
-        scenario = bench.load_scenario(demo.COMPUTER)
+        scenario = load.load_scenario(demo.COMPUTER)
         kept = scenario["expect"]["profileKeys"]
         gone = {"C:\\Users\\Ann", "C:\\Users\\Bob", "C:\\Users\\Gone"}
 
@@ -129,7 +129,7 @@ class WholeDemoTest(unittest.TestCase):
         self.assertEqual(row(output, "C:\\Users\\Busy"), ("yes", "yes"))
 
     def test_on_a_terminal_each_prompt_is_answered_there(self):
-        terminal = bench.Terminal()
+        terminal = wine_run.Terminal()
         answers = [b"y", b"n", b"y"]
         try:
             process = subprocess.Popen(self.command(), stdin=terminal.slave,

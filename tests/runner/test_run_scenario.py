@@ -9,38 +9,41 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing",
-                                "scenarios"))
-import run_scenario as bench  # noqa: E402
+SCENARIOS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing",
+                         "scenarios")
+RUN_SCENARIO = os.path.join(SCENARIOS, "run_scenario.py")
+sys.path.insert(0, SCENARIOS)
+from scenario_runner import (ScenarioError, Unstageable, cli, compare, load, times,  # noqa: E402
+                             wine_limits, wine_run, wine_stage)
 
-NOW = bench.parse_iso_time("2026-12-01T12:00:00Z")
-DAY = 86400 * bench.TICKS_PER_SECOND
+NOW = times.parse_iso_time("2026-12-01T12:00:00Z")
+DAY = 86400 * times.TICKS_PER_SECOND
 
 
 class OutputMatching(unittest.TestCase):
     def test_placeholders_match_the_name_and_any_number(self):
         expected = b"\r\n[Summary for {COMPUTERNAME}]\r\nFree={MB} MB\r\nAfter={MB} MB\r\n"
         actual = b"\r\n[Summary for VM]\r\nFree=10240 MB\r\nAfter=7 MB\r\n"
-        self.assertIsNone(bench.compare_output(expected, actual, "VM"))
+        self.assertIsNone(compare.compare_output(expected, actual, "VM"))
 
     def test_a_placeholder_does_not_match_what_it_stands_for_loosely(self):
-        self.assertIsNotNone(bench.compare_output(b"{COMPUTERNAME}]", b"PC01]", "VM"))
-        self.assertIsNotNone(bench.compare_output(b"Free={MB} MB", b"Free= MB", "VM"))
-        self.assertIsNotNone(bench.compare_output(b"Free={MB} MB", b"Free=-5 MB", "VM"))
+        self.assertIsNotNone(compare.compare_output(b"{COMPUTERNAME}]", b"PC01]", "VM"))
+        self.assertIsNotNone(compare.compare_output(b"Free={MB} MB", b"Free= MB", "VM"))
+        self.assertIsNotNone(compare.compare_output(b"Free={MB} MB", b"Free=-5 MB", "VM"))
 
     def test_the_report_points_at_the_first_differing_byte(self):
-        report = bench.compare_output(b"a\r\nMinimum Age=30 days\r\n",
-                                      b"a\r\nMinimum Age=31 days\r\n", "")
+        report = compare.compare_output(b"a\r\nMinimum Age=30 days\r\n",
+                                        b"a\r\nMinimum Age=31 days\r\n", "")
         self.assertIn("byte 16 (line 2, column 14)", report)
         self.assertIn("same:     b'a\\r\\nMinimum Age=3'", report)
         self.assertIn("expected: b'0 days\\r\\n'", report)
         self.assertIn("actual:   b'1 days\\r\\n'", report)
 
     def test_missing_and_extra_bytes_are_differences(self):
-        self.assertIn("expected: b'\\r\\n'", bench.compare_output(b"done\r\n", b"done", ""))
-        self.assertIn("actual:   b'\\r\\n'", bench.compare_output(b"done", b"done\r\n", ""))
+        self.assertIn("expected: b'\\r\\n'", compare.compare_output(b"done\r\n", b"done", ""))
+        self.assertIn("actual:   b'\\r\\n'", compare.compare_output(b"done", b"done\r\n", ""))
         # A bare line feed where the command must write CR LF.
-        self.assertIsNotNone(bench.compare_output(b"a\r\nb", b"a\nb", ""))
+        self.assertIsNotNone(compare.compare_output(b"a\r\nb", b"a\nb", ""))
 
 
 class ScenarioFormat(unittest.TestCase):
@@ -59,7 +62,7 @@ class ScenarioFormat(unittest.TestCase):
              "local.registry.K", "denyread"),
         ]
         for scenario, place, key in cases:
-            problems = bench.schema_problems(scenario)
+            problems = load.schema_problems(scenario)
             self.assertEqual(len(problems), 1, problems)
             self.assertTrue(problems[0].startswith(place + ": "), problems)
             self.assertIn(repr(key), problems[0])
@@ -75,7 +78,7 @@ class ScenarioFormat(unittest.TestCase):
             "remotes": {"PC07": {"remoteRegistry": {"status": 5, "fromConnection": 2}},
                         "PC08": {"remoteRegistry": 53}},
         }
-        self.assertEqual(bench.schema_problems(scenario), [])
+        self.assertEqual(load.schema_problems(scenario), [])
 
     def test_values_of_the_wrong_form_are_refused(self):
         for scenario in [
@@ -86,51 +89,51 @@ class ScenarioFormat(unittest.TestCase):
             {"expect": {"exit": 0}, "remotes": {"PC07": {"remoteRegistry": 0}}},
             {"expect": {"exit": 0}, "remotes": {"PC07": {"shares": {"C$": "sideways"}}}},
         ]:
-            self.assertNotEqual(bench.schema_problems(scenario), [], scenario)
+            self.assertNotEqual(load.schema_problems(scenario), [], scenario)
 
     def test_every_scenario_of_the_project_follows_the_format(self):
-        root = os.path.join(os.path.dirname(bench.SCHEMA_PATH))
+        root = os.path.join(os.path.dirname(load.SCHEMA_PATH))
         for folder, _, names in os.walk(root):
             for name in names:
                 if name.endswith(".json") and not name.endswith(".schema.json"):
-                    bench.load_scenario(os.path.join(folder, name))  # raises when not
+                    load.load_scenario(os.path.join(folder, name))  # raises when not
 
 
 class ScenarioTimes(unittest.TestCase):
     def test_relative_times_count_from_now(self):
-        self.assertEqual(bench.parse_scenario_time("-40d", NOW), NOW - 40 * DAY)
-        self.assertEqual(bench.parse_scenario_time("-30d2h", NOW), NOW - 30 * DAY - DAY // 12)
-        self.assertEqual(bench.parse_scenario_time("-23h59m", NOW), NOW - DAY + DAY // 1440)
-        self.assertEqual(bench.parse_scenario_time("+1h", NOW), NOW + DAY // 24)
+        self.assertEqual(times.parse_scenario_time("-40d", NOW), NOW - 40 * DAY)
+        self.assertEqual(times.parse_scenario_time("-30d2h", NOW), NOW - 30 * DAY - DAY // 12)
+        self.assertEqual(times.parse_scenario_time("-23h59m", NOW), NOW - DAY + DAY // 1440)
+        self.assertEqual(times.parse_scenario_time("+1h", NOW), NOW + DAY // 24)
 
     def test_iso_times_are_utc_with_an_optional_fraction(self):
-        self.assertEqual(bench.parse_scenario_time("2026-12-01T12:00:00Z", 0), NOW)
-        self.assertEqual(bench.parse_iso_time("1601-01-01T00:00:00.0000001Z"), 1)
+        self.assertEqual(times.parse_scenario_time("2026-12-01T12:00:00Z", 0), NOW)
+        self.assertEqual(times.parse_iso_time("1601-01-01T00:00:00.0000001Z"), 1)
 
     def test_the_simulation_gets_every_time_as_ticks(self):
         scenario = {"local": {"files": [{"path": "C:\\a", "modified": "-1d"}, {"path": "C:\\b"}]},
                     "remotes": {"PC07": {"files": [{"path": "C:\\c",
                                                     "modified": "2026-01-01T00:00:00Z"}]}},
                     "expect": {"exit": 0}}
-        resolved = bench.resolved_scenario(scenario)
+        resolved = times.resolved_scenario(scenario)
         self.assertEqual(resolved["clock"], {"now": NOW})
         self.assertEqual(resolved["local"]["files"],
                          [{"path": "C:\\a", "modified": NOW - DAY}, {"path": "C:\\b"}])
         self.assertEqual(resolved["remotes"]["PC07"]["files"][0]["modified"],
-                         bench.parse_iso_time("2026-01-01T00:00:00Z"))
+                         times.parse_iso_time("2026-01-01T00:00:00Z"))
         self.assertEqual(scenario["local"]["files"][0]["modified"], "-1d")  # a copy
-        later = bench.resolved_scenario({"clock": {"now": "2027-01-01T00:00:00Z",
+        later = times.resolved_scenario({"clock": {"now": "2027-01-01T00:00:00Z",
                                                    "biasMinutes": 60},
                                          "local": {"files": [{"path": "C:\\a",
                                                               "modified": "-1h"}]}})
         self.assertEqual(later["clock"]["biasMinutes"], 60)
         self.assertEqual(later["local"]["files"][0]["modified"],
-                         bench.parse_iso_time("2026-12-31T23:00:00Z"))
+                         times.parse_iso_time("2026-12-31T23:00:00Z"))
 
     def test_malformed_times_are_refused(self):
         for text in ["-40", "40d", "-d", "-4x", "2026-12-01 12:00:00", "2026-12-01T12:00:00"]:
-            with self.assertRaises(bench.ScenarioError, msg=text):
-                bench.parse_scenario_time(text, NOW)
+            with self.assertRaises(ScenarioError, msg=text):
+                times.parse_scenario_time(text, NOW)
 
 
 class RegistryValues(unittest.TestCase):
@@ -147,14 +150,14 @@ class RegistryValues(unittest.TestCase):
             ({"type": 3, "hex": "0a0B0c"}, 3, b"\n\x0b\x0c"),
         ]
         for value, kind, data in cases:
-            self.assertEqual(bench.value_bytes(value), (kind, data), value)
+            self.assertEqual(wine_stage.value_bytes(value), (kind, data), value)
 
     def test_the_job_replaces_the_profile_list_before_staging_it(self):
         scenario = {
             "arguments": ["/MIN:30", "a b"],
-            "local": {"registry": {bench.PROFILE_LIST + "\\S-1": {"values": {"P": "x"}}}},
+            "local": {"registry": {wine_stage.PROFILE_LIST + "\\S-1": {"values": {"P": "x"}}}},
         }
-        lines = bench.job_lines(scenario, "C:\\Tools\\wrenfold.exe", "out").splitlines()
+        lines = wine_stage.job_lines(scenario, "C:\\Tools\\wrenfold.exe", "out").splitlines()
         ops = [line.split()[0] for line in lines]
         self.assertEqual(ops, ["deltree", "key", "value", "name", "output", "run", "release",
                                "enum"])
@@ -172,15 +175,15 @@ class Keys(unittest.TestCase):
             "Shift+y": b"Y", "Alt+y": b"\x1by", "Ctrl+A": b"\x01", "+": b"+",
         }
         for name, sequence in cases.items():
-            self.assertEqual(bench.key_sequence(name), sequence, name)
+            self.assertEqual(wine_limits.key_sequence(name), sequence, name)
 
     def test_keys_a_terminal_cannot_deliver_as_simulated_are_refused(self):
         for key in ["Escape", "Ctrl+C", "Shift", "Alt", "Shift+Enter", "Ctrl+1",
                     {"char": 121, "scan": 21}]:
-            with self.assertRaises(bench.Unstageable, msg=key):
-                bench.key_sequence(key)
-        with self.assertRaises(bench.ScenarioError):
-            bench.key_sequence("Hyper+F1")
+            with self.assertRaises(Unstageable, msg=key):
+                wine_limits.key_sequence(key)
+        with self.assertRaises(ScenarioError):
+            wine_limits.key_sequence("Hyper+F1")
 
 
 class WineStaging(unittest.TestCase):
@@ -190,7 +193,7 @@ class WineStaging(unittest.TestCase):
                                "files": [{"path": "c:\\x", "attributes": 1}],
                                "shares": {"C$": "up"}},
                      "expect": {"exit": 0, "echo": "y\0\r"}}
-        self.assertEqual(bench.wine_obstacles(stageable), [])
+        self.assertEqual(wine_limits.wine_obstacles(stageable), [])
         cases = [
             ({"remotes": {"PC07": {}}}, "remote"),
             ({"faults": [{"call": "RegOpenKeyEx", "status": 5}]}, "faults"),
@@ -211,28 +214,28 @@ class WineStaging(unittest.TestCase):
             ({"expect": {"exit": 0, "echo": "\u00e0"}}, "printable ASCII"),
         ]
         for scenario, reason in cases:
-            self.assertIn(reason, "; ".join(bench.wine_obstacles(scenario)), scenario)
+            self.assertIn(reason, "; ".join(wine_limits.wine_obstacles(scenario)), scenario)
 
     def test_paths_find_existing_folders_whatever_their_case(self):
         with tempfile.TemporaryDirectory() as drive_c:
             os.makedirs(os.path.join(drive_c, "users", "Public"))
-            self.assertEqual(bench.host_path(drive_c, "C:\\Users\\public\\New"),
+            self.assertEqual(wine_stage.host_path(drive_c, "C:\\Users\\public\\New"),
                              os.path.join(drive_c, "users", "Public", "New"))
-            self.assertEqual(bench.host_path(drive_c, "c:\\"), drive_c)
+            self.assertEqual(wine_stage.host_path(drive_c, "c:\\"), drive_c)
 
     def test_files_get_their_times_after_every_file_exists(self):
         with tempfile.TemporaryDirectory() as drive_c:
-            bench.stage_files(drive_c, [
+            wine_stage.stage_files(drive_c, [
                 {"path": "C:\\Users\\Bob", "directory": True, "modified": "-30d"},
                 {"path": "C:\\Users\\Bob\\NTUSER.DAT", "modified": "2026-01-01T08:30:00Z"},
                 {"path": "C:\\Users\\Bob\\AppData\\x"},
             ], NOW)
             def ticks(*parts):
                 stat = os.stat(os.path.join(drive_c, *parts))
-                return stat.st_mtime_ns // 100 + bench.UNIX_EPOCH_TICKS
+                return stat.st_mtime_ns // 100 + times.UNIX_EPOCH_TICKS
             self.assertEqual(ticks("Users", "Bob"), NOW - 30 * DAY)
             self.assertEqual(ticks("Users", "Bob", "NTUSER.DAT"),
-                             bench.parse_iso_time("2026-01-01T08:30:00Z"))
+                             times.parse_iso_time("2026-01-01T08:30:00Z"))
             self.assertEqual(ticks("Users", "Bob", "AppData", "x"), NOW)
 
 
@@ -253,16 +256,16 @@ class ProgramLog(unittest.TestCase):
             "untracked 3",
             "detach",
         ]).encode() + b"console-mode 0"  # a line still being written
-        log = bench.parse_log(data)
+        log = wine_stage.parse_log(data)
         self.assertTrue(log["attached"] and log["detached"])
         self.assertEqual(log["calls"], [["DeleteProfile", "S-1", None, ""],
                                         ["RegDeleteKey", "S-2"]])
         self.assertEqual(log["keyReads"], 2)
         self.assertEqual(log["openHandles"], ["key SOFTWARE", "search C:\\Users\\*",
                                               "3 handles opened beyond the table"])
-        self.assertFalse(bench.parse_log(b"")["attached"])
-        with self.assertRaises(bench.ScenarioError):
-            bench.parse_log(b"mystery 1\n")
+        self.assertFalse(wine_stage.parse_log(b"")["attached"])
+        with self.assertRaises(ScenarioError):
+            wine_stage.parse_log(b"mystery 1\n")
 
 
 class Expectations(unittest.TestCase):
@@ -272,8 +275,8 @@ class Expectations(unittest.TestCase):
 
     def problems(self, expect, **state):
         scenario = {"expect": dict({"exit": 0}, **expect)}
-        return bench.check_expectations(scenario, "x.out", b"", b"", 0,
-                                        dict(self.STATE, **state), "PC01")
+        return compare.check_expectations(scenario, "x.out", b"", b"", 0,
+                                          dict(self.STATE, **state), "PC01")
 
     def test_met_expectations_give_no_problem(self):
         self.assertEqual(self.problems({
@@ -303,10 +306,10 @@ class Expectations(unittest.TestCase):
                                        openHandles=None), [])
 
     def test_wine_compares_the_echo_as_its_console_draws_it(self):
-        drawn = bench.console_echo(b"\x1b[?25ly\x1b[?25h\x1b[?25l?\x1b[?25h")
+        drawn = wine_run.console_echo(b"\x1b[?25ly\x1b[?25h\x1b[?25l?\x1b[?25h")
         self.assertEqual(drawn, "y?")
         self.assertEqual(self.problems({"echo": "y\0"}, echo=drawn,
-                                       drawEcho=bench.echo_as_wine_draws), [])
+                                       drawEcho=wine_run.echo_as_wine_draws), [])
         self.assertNotEqual(self.problems({"echo": "y?"}, echo="y\0"), [])
 
 
@@ -332,7 +335,7 @@ class FakeTerminal:
 class KeyTyping(unittest.TestCase):
     def test_one_key_per_read_then_the_terminal_is_hung_up(self):
         terminal = FakeTerminal()
-        typist = bench.Typist(terminal, [b"y", b"\x1bOP"])
+        typist = wine_run.Typist(terminal, [b"y", b"\x1bOP"])
         typist.reads_started(0)
         self.assertEqual(terminal.typed, [])  # nothing before the first read
         typist.reads_started(1)
@@ -355,9 +358,9 @@ class Runner(unittest.TestCase):
             path = os.path.join(folder, "s.json")
             with open(path, "w") as f:
                 f.write('{"runners": ["native"], "expect": {"exit": 0}}')
-            done = subprocess.run([sys.executable, bench.__file__, "--runner", "wine", path],
+            done = subprocess.run([sys.executable, RUN_SCENARIO, "--runner", "wine", path],
                                   capture_output=True, text=True)
-            self.assertEqual(done.returncode, bench.SKIPPED, done.stdout)
+            self.assertEqual(done.returncode, cli.SKIPPED, done.stdout)
 
     def test_relative_paths_are_made_absolute_first(self):
         seen = {}
@@ -372,15 +375,15 @@ class Runner(unittest.TestCase):
                 with open(os.path.join(folder, name), "w") as f:
                     f.write('{"runners": ["wine"], "expect": {"exit": 0}}' if name == "s.json"
                             else "")
-            saved, here = bench.run_wine, os.getcwd()
-            bench.run_wine = run_wine
+            saved, here = cli.run_wine, os.getcwd()
+            cli.run_wine = run_wine
             try:
                 os.chdir(folder)
                 with contextlib.redirect_stdout(io.StringIO()) as out:
-                    status = bench.main(["--runner", "wine", "--wine-exe", "wrenfold.exe",
-                                         "--wine-helpers", ".", "--work-dir", "work", "s.json"])
+                    status = cli.main(["--runner", "wine", "--wine-exe", "wrenfold.exe",
+                                       "--wine-helpers", ".", "--work-dir", "work", "s.json"])
             finally:
-                bench.run_wine = saved
+                cli.run_wine = saved
                 os.chdir(here)
             self.assertEqual(status, 0, out.getvalue())
             self.assertIn("passed: s.json (wine)", out.getvalue())
@@ -392,10 +395,10 @@ class Runner(unittest.TestCase):
             path = os.path.join(folder, "s.json")
             with open(path, "w") as f:
                 f.write('{"expect": {}}')
-            done = subprocess.run([sys.executable, bench.__file__, "--runner", "native",
+            done = subprocess.run([sys.executable, RUN_SCENARIO, "--runner", "native",
                                    "--native-exe", "/bin/true", path],
                                   capture_output=True, text=True)
-            self.assertEqual(done.returncode, bench.FAILED)
+            self.assertEqual(done.returncode, cli.FAILED)
             self.assertIn("expect: 'exit' is a required property", done.stdout)
 
 

@@ -1,0 +1,240 @@
+"""Staging a scenario in a Wine prefix: the template prefix and its copies,
+where a Windows path lives on the host, the files with their times, the job
+that wfstage.exe (testing/wine/stage.c) carries out in the prefix, and what
+it and the stand-in userenv.dll report back."""
+
+import contextlib
+import fcntl
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+
+from . import ScenarioError
+from .times import UNIX_EPOCH_TICKS, parse_scenario_time
+
+PROFILE_LIST = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"
+
+REGISTRY_TYPES = {
+    "REG_NONE": 0, "REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3,
+    "REG_DWORD": 4, "REG_MULTI_SZ": 7, "REG_QWORD": 11,
+}
+
+TEMPLATE_TIMEOUT_SECONDS = 300
+
+# Files of the template that Wine only ever reads: per-scenario prefixes
+# share them by hard link, which makes a copy take milliseconds.
+SHARED_SUFFIXES = {".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm", ".ax", ".tlb",
+                   ".ds", ".msstyles", ".com", ".nls", ".ttf", ".ttc", ".fon", ".mui", ".vxd"}
+
+
+def wine_env(prefix):
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith(("WINE", "WRENFOLD_", "FAKETIME", "LD_PRELOAD", "DISPLAY"))}
+    env.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=")
+    return env
+
+
+def wine_version():
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True,
+                          env=wine_env("/nonexistent")).stdout.strip()
+
+
+def ensure_template(work_dir):
+    """The template prefix of this work dir, made once under a lock so that
+    parallel tests wait for one another instead of all making one."""
+    template = os.path.join(work_dir, "wine-template")
+    # The stamp names what made the template; a template with any other
+    # stamp (words included) is made afresh.
+    stamp = f"wrenfold scenario bench 1, {wine_version()}\n"
+    stamp_path = os.path.join(template, "bench-stamp")
+    os.makedirs(work_dir, exist_ok=True)
+    with open(os.path.join(work_dir, "wine-template.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        with contextlib.suppress(OSError), open(stamp_path) as f:
+            if f.read() == stamp:
+                return template
+        shutil.rmtree(template, ignore_errors=True)
+        building = tempfile.mkdtemp(prefix="wine-template.", dir=work_dir)
+        prefix = os.path.join(building, "prefix")
+        env = wine_env(prefix)
+        try:
+            subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=TEMPLATE_TIMEOUT_SECONDS, check=True)
+            # The registry reaches its files when the server ends.
+            subprocess.run(["wineserver", "-w"], env=env, timeout=TEMPLATE_TIMEOUT_SECONDS)
+        except (subprocess.SubprocessError, OSError) as problem:
+            subprocess.run(["wineserver", "-k"], env=env)
+            shutil.rmtree(building, ignore_errors=True)
+            raise ScenarioError(f"cannot make the Wine template prefix: {problem}")
+        with open(os.path.join(prefix, "bench-stamp"), "w") as f:
+            f.write(stamp)
+        os.rename(prefix, template)
+        shutil.rmtree(building, ignore_errors=True)
+    return template
+
+
+def copy_prefix(template, prefix):
+    windows = os.path.join(template, "drive_c", "windows") + os.sep
+
+    def link_or_copy(source, target):
+        if source.startswith(windows) and os.path.splitext(source)[1].lower() in SHARED_SUFFIXES:
+            os.link(source, target)
+        else:
+            shutil.copy2(source, target)
+
+    shutil.copytree(template, prefix, symlinks=True, copy_function=link_or_copy)
+
+
+def host_path(drive_c, windows_path):
+    """Where a C: path lives under the prefix. Existing folders are found
+    whatever their case, as Wine finds them; new ones take the case given."""
+    if not re.match(r"[cC]:(\\|$)", windows_path):
+        raise ScenarioError(f"{windows_path} is not on drive C:")
+    current = drive_c
+    for part in [p for p in windows_path[2:].split("\\") if p]:
+        found = None
+        if os.path.isdir(current):
+            matches = [e for e in sorted(os.listdir(current)) if e.lower() == part.lower()]
+            found = matches[0] if matches else None
+        current = os.path.join(current, found or part)
+    return current
+
+
+def windows_path_of(unix_path):
+    """A host path as Wine's drive Z: shows it."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def utf16_field(text):
+    return "x" + text.encode("utf-16-le").hex()
+
+
+def value_bytes(value):
+    """Type and exact data bytes of a registry value of the scenario."""
+    def utf16(text, terminated=True):
+        return (text + ("\0" if terminated else "")).encode("utf-16-le")
+
+    def type_of(name, default):
+        t = value.get("type", default)
+        return REGISTRY_TYPES[t] if isinstance(t, str) else int(t)
+
+    if isinstance(value, str):
+        return 1, utf16(value)
+    if "text" in value:
+        return type_of("type", "REG_SZ"), utf16(value["text"], value.get("terminated", True))
+    if "texts" in value:
+        return 7, b"".join(utf16(t) for t in value["texts"]) + b"\0\0"
+    if "number" in value:
+        kind = type_of("type", "REG_DWORD")
+        return kind, int(value["number"]).to_bytes(8 if kind == 11 else 4, "little")
+    return type_of("type", None), bytes.fromhex(value["hex"])
+
+
+def stage_files(drive_c, files, now):
+    """Creates the scenario's files and folders, then sets their times (last,
+    so that making a child does not move its folder's time)."""
+    placed = []
+    for entry in files:
+        path = host_path(drive_c, entry["path"])
+        if entry.get("directory"):
+            os.makedirs(path, exist_ok=True)
+        else:
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            open(path, "ab").close()
+        placed.append((path, parse_scenario_time(entry.get("modified", "+0s"), now)))
+    for path, ticks in placed:
+        ns = (ticks - UNIX_EPOCH_TICKS) * 100
+        os.utime(path, ns=(ns, ns))
+
+
+def job_lines(scenario, argv0, output):
+    local = scenario.get("local") or {}
+    lines = [f"deltree {utf16_field(PROFILE_LIST)}"]
+    for key_path, key in sorted((local.get("registry") or {}).items()):
+        lines.append(f"key {utf16_field(key_path)}")
+        for name, value in (key.get("values") or {}).items():
+            kind, data = value_bytes(value)
+            lines.append(f"value {utf16_field(key_path)} {utf16_field(name)} {kind} x{data.hex()}")
+    for entry in local.get("files") or []:
+        if "attributes" in entry:
+            base = 0 if entry.get("directory") else 0x20
+            lines.append(f"attrib {utf16_field(entry['path'])} {int(entry['attributes']) | base}")
+    for name, text in (local.get("environment") or {}).items():
+        if text is None:
+            lines.append(f"unenv {utf16_field(name)}")
+        else:
+            lines.append(f"env {utf16_field(name)} {utf16_field(text)}")
+    lines.append("name")
+    for entry in local.get("files") or []:
+        if entry.get("heldOpen"):
+            lines.append(f"hold {utf16_field(entry['path'])}")
+    command_line = subprocess.list2cmdline([argv0] + list(scenario.get("arguments", [])))
+    lines.append(f"output {utf16_field(windows_path_of(output))}")
+    lines.append(f"run {utf16_field(argv0)} {utf16_field(command_line)}")
+    lines.append("release")
+    lines.append(f"enum {utf16_field(PROFILE_LIST)}")
+    return "".join(line + "\n" for line in lines)
+
+
+def read_results(path):
+    results = {"subkeys": []}
+    with open(path) as f:
+        for line in f:
+            label, field = line.split()
+            if label == "exit":
+                results["exit"] = int(field)
+            elif label == "enumfailed":
+                results["enumfailed"] = int(field)
+            else:
+                text = bytes.fromhex(field[1:]).decode("utf-16-le")
+                if label == "subkey":
+                    results["subkeys"].append(text)
+                else:
+                    results[label] = text
+    return results
+
+
+def log_text(field):
+    """A text of the stand-in's log: "x" and UTF-16LE hex, or "-" for null."""
+    return None if field == "-" else bytes.fromhex(field[1:]).decode("utf-16-le")
+
+
+def parse_log(data):
+    """What the stand-in userenv.dll logged about the program (see
+    testing/wine/userenv.c). Only whole lines count: the program may be
+    writing the next one."""
+    log = {"attached": False, "detached": False, "calls": [], "keyReads": 0,
+           "openHandles": []}
+    for line in data.decode("ascii").split("\n")[:-1]:
+        label, *fields = line.split(" ")
+        if label == "attach":
+            log["attached"] = True
+        elif label == "detach":
+            log["detached"] = True
+        elif label == "DeleteProfile":
+            log["calls"].append(["DeleteProfile"] + [log_text(f) for f in fields])
+        elif label == "RegDeleteKey":
+            log["calls"].append(["RegDeleteKey", log_text(fields[0])])
+        elif label == "console-mode":
+            # Input mode 0 is set as a key read starts to wait on the console.
+            if int(fields[0]) == 0:
+                log["keyReads"] += 1
+        elif label == "open":
+            log["openHandles"].append(f"{fields[0]} {log_text(fields[1])}")
+        elif label == "untracked":
+            log["openHandles"].append(f"{fields[0]} handles opened beyond the table")
+        else:
+            raise ScenarioError(f"unknown line in the program's log: {line!r}")
+    return log
+
+
+def read_log(path):
+    try:
+        with open(path, "rb") as f:
+            return parse_log(f.read())
+    except FileNotFoundError:
+        return parse_log(b"")
