@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/PlatformOperations.h"
+
 namespace wf {
 
 // Win32 status numbers the command names.
@@ -145,82 +147,27 @@ enum : int32_t {
 using GuardBody = void (*)(void* context);
 using GuardFilter = int32_t (*)(const FaultInfo& fault, void* context);
 
+// Each operation of the list as a pure virtual function; the list
+// (PlatformOperations.h) documents each one.
+#define WF_PLATFORM_PURE_VIRTUAL(RESULT, NAME, PARAMETERS, ARGUMENTS) \
+  virtual RESULT NAME PARAMETERS = 0;
+#define WF_PLATFORM_PURE_VIRTUAL_NORETURN(...) [[noreturn]] WF_PLATFORM_PURE_VIRTUAL(__VA_ARGS__)
+
 class Platform {
  public:
   virtual ~Platform() = default;
 
-  // Thread last-error.
-  virtual uint32_t GetLastError() = 0;
-  virtual void SetLastError(uint32_t error) = 0;
-
-  // System information. GetComputerName takes the capacity in *size
-  // (terminator included) and sets it to the length on success.
-  virtual bool GetComputerName(char16_t* buffer, uint32_t* size) = 0;
-  virtual bool GetVersionEx(OsVersionInfo* info) = 0;
-  // Returns the characters needed including the terminator (the real call's
-  // result), or 0 on failure; output is cut as the real call cuts it.
-  virtual uint32_t ExpandEnvironmentStrings(const char16_t* source, char16_t* destination,
-                                            uint32_t capacity) = 0;
-
-  // Registry: statuses are Win32 error numbers.
-  virtual int32_t RegConnectRegistry(const char16_t* machineName, RegKey root, RegKey* result) = 0;
-  virtual int32_t RegOpenKeyEx(RegKey key, const char16_t* subKey, uint32_t options,
-                               uint32_t access, RegKey* result) = 0;
-  // *byteCount holds the bytes offered and receives the bytes stored (or
-  // needed, with ERROR_MORE_DATA). type and data may be null.
-  virtual int32_t RegQueryValueEx(RegKey key, const char16_t* valueName, uint32_t* type,
-                                  uint8_t* data, uint32_t* byteCount) = 0;
-  // *nameChars holds the capacity and receives the length of the name.
-  virtual int32_t RegEnumKeyEx(RegKey key, uint32_t index, char16_t* name, uint32_t* nameChars) = 0;
-  virtual int32_t RegDeleteKey(RegKey key, const char16_t* subKey) = 0;
-  virtual int32_t RegCloseKey(RegKey key) = 0;
-
-  // Files.
-  virtual FileHandle FindFirstFile(const char16_t* path, FindData* data) = 0;
-  virtual bool FindClose(FileHandle handle) = 0;
-  virtual FileHandle CreateFile(const char16_t* path, uint32_t access, uint32_t shareMode,
-                                uint32_t disposition, uint32_t attributes) = 0;
-  virtual bool CloseHandle(FileHandle handle) = 0;
-  virtual bool GetDiskFreeSpaceEx(const char16_t* path, uint64_t* availableToCaller,
-                                  uint64_t* totalBytes, uint64_t* totalFreeBytes) = 0;
-
-  // Time.
-  virtual FileTime GetSystemTimeAsFileTime() = 0;
-  virtual bool FileTimeToLocalFileTime(FileTime utc, FileTime* local) = 0;
-  virtual bool FileTimeToSystemTime(FileTime time, SystemTime* calendar) = 0;
-
-  // Profile deletion service: true on success, else the reason in last-error.
-  virtual bool DeleteProfile(const char16_t* sid, const char16_t* profilePath,
-                             const char16_t* computerName) = 0;
-
-  // Standard output as a byte stream, and whether it is a console.
-  virtual bool StandardOutputIsConsole() = 0;
-  virtual bool WriteStandardOutput(const char* bytes, size_t count) = 0;
-
-  // Console devices for the prompt key: CONIN$ and CONOUT$.
-  virtual bool OpenConsoleInput() = 0;
-  virtual bool GetConsoleInputMode(uint32_t* mode) = 0;
-  virtual bool SetConsoleInputMode(uint32_t mode) = 0;
-  virtual bool ReadConsoleInput(ConsoleInputEvent* event) = 0;
-  virtual bool OpenConsoleOutput() = 0;
-  virtual bool WriteConsoleByte(uint8_t byte) = 0;
-
-  // The system's text for an error number, cut at capacity - 1 and always
-  // terminated; empty when there is none.
-  virtual void GetSystemErrorText(uint32_t error, char16_t* buffer, uint32_t capacity) = 0;
-
-  // Fault guards. RunGuarded runs body; a fault raised inside it is shown to
-  // filter, which answers kExceptionExecuteHandler (the fault ends here and
-  // RunGuarded returns false) or kExceptionContinueSearch (the fault passes
-  // on to the next outer guard). Returns true when body completed.
-  virtual bool RunGuarded(GuardBody body, void* bodyContext, GuardFilter filter,
-                          void* filterContext) = 0;
-  // Runs body, then closing; closing also runs when a fault passes out of
-  // body, and the fault then goes on outwards.
-  virtual void RunWithClosing(GuardBody body, void* bodyContext, GuardBody closing,
-                              void* closingContext) = 0;
-  // Raises a fault with the given code (no late-binding record).
-  [[noreturn]] virtual void RaiseFault(uint32_t code) = 0;
+  WF_PLATFORM_OPERATIONS(WF_PLATFORM_PURE_VIRTUAL, WF_PLATFORM_PURE_VIRTUAL_NORETURN)
 };
+
+#undef WF_PLATFORM_PURE_VIRTUAL_NORETURN
+#undef WF_PLATFORM_PURE_VIRTUAL
+
+// Declares every operation as an override, in the class body of a backend,
+// which then defines each of them: one left undefined fails the link.
+#define WF_PLATFORM_OVERRIDES() \
+  WF_PLATFORM_OPERATIONS(WF_PLATFORM_OVERRIDE, WF_PLATFORM_OVERRIDE_NORETURN)
+#define WF_PLATFORM_OVERRIDE(RESULT, NAME, PARAMETERS, ARGUMENTS) RESULT NAME PARAMETERS override;
+#define WF_PLATFORM_OVERRIDE_NORETURN(...) [[noreturn]] WF_PLATFORM_OVERRIDE(__VA_ARGS__)
 
 }  // namespace wf

@@ -105,18 +105,18 @@ WalkFigures MeasureWalk(Mix mix, uint32_t entries, size_t evictBytes) {
   figures.platform = std::chrono::nanoseconds(
       static_cast<int64_t>(inside * static_cast<double>(figures.total.count())));
   // Each guard also crosses back into the command for its body.
-  const uint64_t crossings =
-      metered.TotalCalls() + metered.Count(Call::RunGuarded) + metered.Count(Call::RunWithClosing);
+  const uint64_t crossings = metered.TotalCalls() + metered.Count(PlatformCall::RunGuarded) +
+                             metered.Count(PlatformCall::RunWithClosing);
   figures.meter =
       std::chrono::nanoseconds(static_cast<int64_t>(MeterCost() * static_cast<double>(crossings)));
 
-  for (size_t kind = 0; kind < kCallKinds; ++kind) {
-    const auto call = static_cast<Call>(kind);
+  for (size_t kind = 0; kind < kPlatformCallCount; ++kind) {
+    const auto call = static_cast<PlatformCall>(kind);
     figures.calls[kind] = metered.Count(call);
-    if (sim::IsFaultableCall(CallName(call)) &&
-        simulation.CallCount(CallName(call)) != metered.Count(call)) {
+    if (sim::IsFaultableCall(PlatformCallName(call)) &&
+        simulation.CallCount(PlatformCallName(call)) != metered.Count(call)) {
       figures.countMismatch +=
-          std::string(figures.countMismatch.empty() ? "" : ", ") + CallName(call);
+          std::string(figures.countMismatch.empty() ? "" : ", ") + PlatformCallName(call);
     }
   }
   figures.profileKeysLeft = simulation.Local().ProfileKeys().size();

@@ -31,7 +31,7 @@ struct WalkFigures {
   std::chrono::nanoseconds total{};     // the whole pass
   std::chrono::nanoseconds platform{};  // inside platform calls
   uint64_t engineAllocations = 0;       // outside platform calls
-  std::array<uint64_t, kCallKinds> calls{};
+  std::array<uint64_t, kPlatformCallCount> calls{};
   int32_t result = 0;
   size_t profileKeysLeft = 0;
   size_t profileFoldersLeft = 0;
@@ -43,7 +43,7 @@ struct WalkFigures {
 
   // The command's own share: the pass outside platform calls, less the meter.
   std::chrono::nanoseconds Engine() const { return total - platform - meter; }
-  double PerEntry(Call call) const {
+  double PerEntry(PlatformCall call) const {
     return static_cast<double>(calls[static_cast<size_t>(call)]) / entries;
   }
 };

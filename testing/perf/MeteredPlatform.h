@@ -14,48 +14,9 @@
 #include <chrono>
 #endif
 
-#include "platform/Platform.h"
+#include "ForwardingPlatform.h"
 
 namespace wf::perf {
-
-enum class Call : uint8_t {
-  GetLastError,
-  SetLastError,
-  GetComputerName,
-  GetVersionEx,
-  ExpandEnvironmentStrings,
-  RegConnectRegistry,
-  RegOpenKeyEx,
-  RegQueryValueEx,
-  RegEnumKeyEx,
-  RegDeleteKey,
-  RegCloseKey,
-  FindFirstFile,
-  FindClose,
-  CreateFile,
-  CloseHandle,
-  GetDiskFreeSpaceEx,
-  GetSystemTimeAsFileTime,
-  FileTimeToLocalFileTime,
-  FileTimeToSystemTime,
-  DeleteProfile,
-  StandardOutputIsConsole,
-  WriteStandardOutput,
-  OpenConsoleInput,
-  GetConsoleInputMode,
-  SetConsoleInputMode,
-  ReadConsoleInput,
-  OpenConsoleOutput,
-  WriteConsoleByte,
-  GetSystemErrorText,
-  RunGuarded,
-  RunWithClosing,
-  RaiseFault,
-};
-inline constexpr size_t kCallKinds = static_cast<size_t>(Call::RaiseFault) + 1;
-
-// The operation's name, as the simulation names it.
-const char* CallName(Call call);
 
 // The meter's clock: the processor's time-stamp counter where there is one
 // (a read costs a few dozen cycles, against a hundred nanoseconds and more
@@ -69,11 +30,27 @@ inline uint64_t MeterTicks() {
 #endif
 }
 
-class MeteredPlatform final : public Platform {
- public:
-  explicit MeteredPlatform(Platform& inner) : inner_(inner) {}
+class MeteredPlatform;
 
-  uint64_t Count(Call call) const { return counts_[static_cast<size_t>(call)]; }
+// One platform call of a MeteredPlatform, counted, timed and marked from
+// start to end, also when a fault leaves it.
+class InPlatform {
+ public:
+  // platform is the MeteredPlatform the call is made on.
+  InPlatform(ForwardingPlatform<InPlatform>& platform, PlatformCall call);
+  ~InPlatform();
+  InPlatform(const InPlatform&) = delete;
+  InPlatform& operator=(const InPlatform&) = delete;
+
+ private:
+  MeteredPlatform& meter_;
+};
+
+class MeteredPlatform final : public ForwardingPlatform<InPlatform> {
+ public:
+  explicit MeteredPlatform(Platform& inner) : ForwardingPlatform(inner) {}
+
+  uint64_t Count(PlatformCall call) const { return counts_[static_cast<size_t>(call)]; }
   uint64_t TotalCalls() const;
   // Time spent inside the platform in MeterTicks, guard bookkeeping
   // included and the guarded bodies excluded.
@@ -84,49 +61,15 @@ class MeteredPlatform final : public Platform {
   // the command's code then costs when the caches hold none of its own.
   void EvictAfterEachCall(size_t bytes) { eviction_.assign(bytes, 1); }
 
-  uint32_t GetLastError() override;
-  void SetLastError(uint32_t error) override;
-  bool GetComputerName(char16_t* buffer, uint32_t* size) override;
-  bool GetVersionEx(OsVersionInfo* info) override;
-  uint32_t ExpandEnvironmentStrings(const char16_t* source, char16_t* destination,
-                                    uint32_t capacity) override;
-  int32_t RegConnectRegistry(const char16_t* machineName, RegKey root, RegKey* result) override;
-  int32_t RegOpenKeyEx(RegKey key, const char16_t* subKey, uint32_t options, uint32_t access,
-                       RegKey* result) override;
-  int32_t RegQueryValueEx(RegKey key, const char16_t* valueName, uint32_t* type, uint8_t* data,
-                          uint32_t* byteCount) override;
-  int32_t RegEnumKeyEx(RegKey key, uint32_t index, char16_t* name, uint32_t* nameChars) override;
-  int32_t RegDeleteKey(RegKey key, const char16_t* subKey) override;
-  int32_t RegCloseKey(RegKey key) override;
-  FileHandle FindFirstFile(const char16_t* path, FindData* data) override;
-  bool FindClose(FileHandle handle) override;
-  FileHandle CreateFile(const char16_t* path, uint32_t access, uint32_t shareMode,
-                        uint32_t disposition, uint32_t attributes) override;
-  bool CloseHandle(FileHandle handle) override;
-  bool GetDiskFreeSpaceEx(const char16_t* path, uint64_t* availableToCaller, uint64_t* totalBytes,
-                          uint64_t* totalFreeBytes) override;
-  FileTime GetSystemTimeAsFileTime() override;
-  bool FileTimeToLocalFileTime(FileTime utc, FileTime* local) override;
-  bool FileTimeToSystemTime(FileTime time, SystemTime* calendar) override;
-  bool DeleteProfile(const char16_t* sid, const char16_t* profilePath,
-                     const char16_t* computerName) override;
-  bool StandardOutputIsConsole() override;
-  bool WriteStandardOutput(const char* bytes, size_t count) override;
-  bool OpenConsoleInput() override;
-  bool GetConsoleInputMode(uint32_t* mode) override;
-  bool SetConsoleInputMode(uint32_t mode) override;
-  bool ReadConsoleInput(ConsoleInputEvent* event) override;
-  bool OpenConsoleOutput() override;
-  bool WriteConsoleByte(uint8_t byte) override;
-  void GetSystemErrorText(uint32_t error, char16_t* buffer, uint32_t capacity) override;
+  // The guard calls hand the command's bodies and filters to the platform
+  // underneath wrapped, so that they are measured as the command's code.
   bool RunGuarded(GuardBody body, void* bodyContext, GuardFilter filter,
                   void* filterContext) override;
   void RunWithClosing(GuardBody body, void* bodyContext, GuardBody closing,
                       void* closingContext) override;
-  [[noreturn]] void RaiseFault(uint32_t code) override;
 
  private:
-  class InPlatform;
+  friend class InPlatform;
   class InCommand;
   struct GuardedBody;
   struct GuardedFilter;
@@ -135,8 +78,7 @@ class MeteredPlatform final : public Platform {
   void Enter();
   void Leave();
 
-  Platform& inner_;
-  std::array<uint64_t, kCallKinds> counts_{};
+  std::array<uint64_t, kPlatformCallCount> counts_{};
   void Evict();
 
   std::vector<uint8_t> eviction_;
@@ -144,5 +86,15 @@ class MeteredPlatform final : public Platform {
   uint64_t platformTicks_ = 0;
   uint64_t enteredAt_ = 0;
 };
+
+inline InPlatform::InPlatform(ForwardingPlatform<InPlatform>& platform, PlatformCall call)
+    : meter_(static_cast<MeteredPlatform&>(platform)) {
+  ++meter_.counts_[static_cast<size_t>(call)];
+  meter_.Enter();
+}
+
+inline InPlatform::~InPlatform() {
+  meter_.Leave();
+}
 
 }  // namespace wf::perf

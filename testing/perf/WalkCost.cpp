@@ -80,15 +80,15 @@ void PrintCallTable() {
       if (gFigures.count({mix, entries}) != 0) std::printf("%10u", entries);
     }
     std::printf("\n");
-    for (size_t kind = 0; kind < kCallKinds; ++kind) {
+    for (size_t kind = 0; kind < kPlatformCallCount; ++kind) {
       bool made = false;
       for (const auto& [key, figures] : gFigures) made = made || figures.calls[kind] != 0;
       if (!made) continue;
-      std::printf("  %-24s", CallName(static_cast<Call>(kind)));
+      std::printf("  %-24s", PlatformCallName(static_cast<PlatformCall>(kind)));
       for (const uint32_t entries : kSizes) {
         auto found = gFigures.find({mix, entries});
         if (found != gFigures.end()) {
-          std::printf("%10.3f", found->second.PerEntry(static_cast<Call>(kind)));
+          std::printf("%10.3f", found->second.PerEntry(static_cast<PlatformCall>(kind)));
         }
       }
       std::printf("\n");

@@ -1,6 +1,6 @@
-// Staging, system information, time, console, message texts and the fault
-// guards of the simulation. Registry and file operations have files of
-// their own.
+// Staging, last-error, system information, time, console, message texts and
+// the fault guards of the simulation. Registry and file operations have
+// files of their own.
 #include "sim/SimPlatform.h"
 
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "PlatformCalls.h"
 #include "platform/Text.h"
 
 namespace wf::sim {
@@ -18,21 +19,21 @@ constexpr uint32_t kErrorHandleEof = 38;
 constexpr uint32_t kErrorBufferOverflow = 111;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
 
-constexpr const char* kFaultableCalls[] = {
-    "RegConnectRegistry",
-    "RegOpenKeyEx",
-    "RegQueryValueEx",
-    "RegEnumKeyEx",
-    "RegDeleteKey",
-    "FindFirstFile",
-    "CreateFile",
-    "GetDiskFreeSpaceEx",
-    "DeleteProfile",
-    "GetVersionEx",
-    "GetComputerName",
-    "ExpandEnvironmentStrings",
-    "FileTimeToLocalFileTime",
-    "FileTimeToSystemTime",
+constexpr PlatformCall kFaultableCalls[] = {
+    PlatformCall::RegConnectRegistry,
+    PlatformCall::RegOpenKeyEx,
+    PlatformCall::RegQueryValueEx,
+    PlatformCall::RegEnumKeyEx,
+    PlatformCall::RegDeleteKey,
+    PlatformCall::FindFirstFile,
+    PlatformCall::CreateFile,
+    PlatformCall::GetDiskFreeSpaceEx,
+    PlatformCall::DeleteProfile,
+    PlatformCall::GetVersionEx,
+    PlatformCall::GetComputerName,
+    PlatformCall::ExpandEnvironmentStrings,
+    PlatformCall::FileTimeToLocalFileTime,
+    PlatformCall::FileTimeToSystemTime,
 };
 
 // Texts as an English Windows gives them for the numbers the command meets.
@@ -118,14 +119,18 @@ void SimFault::Point() {
 }
 
 const std::vector<std::string_view>& FaultableCalls() {
-  static const std::vector<std::string_view> names(std::begin(kFaultableCalls),
-                                                   std::end(kFaultableCalls));
+  static const std::vector<std::string_view> names = [] {
+    std::vector<std::string_view> made;
+    for (const PlatformCall call : kFaultableCalls) made.emplace_back(PlatformCallName(call));
+    return made;
+  }();
   return names;
 }
 
 bool IsFaultableCall(std::string_view call) {
-  return std::find(std::begin(kFaultableCalls), std::end(kFaultableCalls), call) !=
-         std::end(kFaultableCalls);
+  return std::any_of(
+      std::begin(kFaultableCalls), std::end(kFaultableCalls),
+      [call](PlatformCall faultable) { return PlatformCallName(faultable) == call; });
 }
 
 void SimPlatform::AddFault(FaultPlan fault) {
@@ -298,6 +303,16 @@ void SimPlatform::SetErrorText(uint32_t error, std::u16string_view text) {
   }
 }
 
+// --- Thread last-error -----------------------------------------------------
+
+uint32_t SimPlatform::GetLastError() {
+  return lastError_;
+}
+
+void SimPlatform::SetLastError(uint32_t error) {
+  lastError_ = error;
+}
+
 // --- System information ----------------------------------------------------
 
 bool SimPlatform::GetComputerName(char16_t* buffer, uint32_t* size) {
@@ -395,6 +410,10 @@ uint32_t SimPlatform::ExpandEnvironmentStrings(const char16_t* source, char16_t*
 }
 
 // --- Time --------------------------------------------------------------------
+
+FileTime SimPlatform::GetSystemTimeAsFileTime() {
+  return now_;
+}
 
 bool SimPlatform::FileTimeToLocalFileTime(FileTime utc, FileTime* local) {
   if (const uint32_t status = Tick("FileTimeToLocalFileTime")) {

@@ -45,9 +45,9 @@ TEST(Meter, ChargesAllocationsToTheSideThatMakesThem) {
   AllocateOnce();
   EXPECT_EQ(CountedAllocations(), 3u);
 
-  EXPECT_EQ(metered.Count(Call::RegOpenKeyEx), 1u);
-  EXPECT_EQ(metered.Count(Call::RunWithClosing), 1u);
-  EXPECT_EQ(metered.Count(Call::RegCloseKey), 1u);
+  EXPECT_EQ(metered.Count(PlatformCall::RegOpenKeyEx), 1u);
+  EXPECT_EQ(metered.Count(PlatformCall::RunWithClosing), 1u);
+  EXPECT_EQ(metered.Count(PlatformCall::RegCloseKey), 1u);
   EXPECT_EQ(metered.TotalCalls(), 3u);
 }
 
@@ -69,8 +69,8 @@ TEST(Meter, AFaultThroughAGuardLeavesTheMeterOutsideThePlatform) {
   AllocateOnce();
   StopCountingAllocations();
   EXPECT_EQ(CountedAllocations(), 2u);
-  EXPECT_EQ(metered.Count(Call::RunGuarded), 1u);
-  EXPECT_EQ(metered.Count(Call::RaiseFault), 1u);
+  EXPECT_EQ(metered.Count(PlatformCall::RunGuarded), 1u);
+  EXPECT_EQ(metered.Count(PlatformCall::RaiseFault), 1u);
 }
 
 class MeteredWalk : public testing::TestWithParam<Mix> {};
@@ -102,9 +102,9 @@ TEST_P(MeteredWalk, NoEngineHeapAndTheSameCallsForEveryFurtherEntry) {
     EXPECT_EQ(figures->profileFoldersLeft, kept);
   }
   // Output goes out in blocks, so its writes need not grow evenly.
-  for (size_t kind = 0; kind < kCallKinds; ++kind) {
-    if (static_cast<Call>(kind) == Call::WriteStandardOutput) continue;
-    SCOPED_TRACE(CallName(static_cast<Call>(kind)));
+  for (size_t kind = 0; kind < kPlatformCallCount; ++kind) {
+    if (static_cast<PlatformCall>(kind) == PlatformCall::WriteStandardOutput) continue;
+    SCOPED_TRACE(PlatformCallName(static_cast<PlatformCall>(kind)));
     EXPECT_EQ(large.calls[kind] - middle.calls[kind], middle.calls[kind] - small.calls[kind]);
   }
 }
