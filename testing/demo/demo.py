@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Runs wrenfold.exe under Wine on a demo computer with one profile of each kind.
 
-  demo.py --exe build/win/wrenfold.exe --helpers build/native/tools/wine \
+  demo.py --exe build/win/wrenfold.exe --helpers build/native/testing/wine \
       --work-dir build/demo [--interactive | --yes]
 
-The computer is described in demo-computer.json beside this script, in the
-scenario format of tests/scenarios/FORMAT.md, and staged by the scenario
+The computer is described in computer.json beside this script, in the
+scenario format of docs/SCENARIOS.md, and staged by the scenario
 runner's own code (testing/scenarios/scenario_runner): a fresh copy of the
 runner's template prefix, the ProfileList keys written through wfstage.exe, the profile
 folders with their NTUSER.DAT times, the in-use hive held open while the
@@ -70,7 +70,7 @@ def split_results(text):
             else:
                 results["before" if results["exit"] is None else "after"].append(value)
         else:
-            raise ScenarioError(f"unknown line in the bench's results: {line!r}")
+            raise ScenarioError(f"unknown line in the staging helper's results: {line!r}")
     return results
 
 
@@ -173,7 +173,7 @@ def run(options):
         subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
     if done.returncode != 0 or not os.path.exists(result):
-        raise ScenarioError(f"the bench helper failed (exit {done.returncode})")
+        raise ScenarioError(f"the staging helper failed (exit {done.returncode})")
     with open(result) as f:
         results = split_results(f.read())
     if results["exit"] is None:

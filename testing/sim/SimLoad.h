@@ -1,4 +1,4 @@
-// Scenario files (tests/scenarios/FORMAT.md) into a simulation, and the
+// Scenario files (docs/SCENARIOS.md) into a simulation, and the
 // state file that the simulation leaves after a run.
 #pragma once
 

@@ -1,4 +1,4 @@
-"""Runs one scenario file (tests/scenarios/FORMAT.md) on one runner.
+"""Runs one scenario file (docs/SCENARIOS.md) on one runner.
 
   run_scenario.py --runner native --native-exe build/native/wrenfold SCENARIO
   run_scenario.py --runner wine --wine-exe build/win/wrenfold.exe \

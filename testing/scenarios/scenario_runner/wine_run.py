@@ -212,7 +212,7 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     with open(err_path, "rb") as f:
         errors = f.read().decode("utf-8", "replace")
     if process.returncode != 0 or not os.path.exists(result):
-        raise ScenarioError(f"the bench helper failed (exit {process.returncode})\n{errors}")
+        raise ScenarioError(f"the staging helper failed (exit {process.returncode})\n{errors}")
     results = read_results(result)
     if "exit" not in results:
         raise ScenarioError(f"the command did not run\n{errors}")

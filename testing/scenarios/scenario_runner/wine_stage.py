@@ -48,8 +48,8 @@ def ensure_template(work_dir):
     template = os.path.join(work_dir, "wine-template")
     # The stamp names what made the template; a template with any other
     # stamp (words included) is made afresh.
-    stamp = f"wrenfold scenario bench 1, {wine_version()}\n"
-    stamp_path = os.path.join(template, "bench-stamp")
+    stamp = f"wrenfold scenario prefix 1, {wine_version()}\n"
+    stamp_path = os.path.join(template, "prefix-stamp")
     os.makedirs(work_dir, exist_ok=True)
     with open(os.path.join(work_dir, "wine-template.lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -70,7 +70,7 @@ def ensure_template(work_dir):
             subprocess.run(["wineserver", "-k"], env=env)
             shutil.rmtree(building, ignore_errors=True)
             raise ScenarioError(f"cannot make the Wine template prefix: {problem}")
-        with open(os.path.join(prefix, "bench-stamp"), "w") as f:
+        with open(os.path.join(prefix, "prefix-stamp"), "w") as f:
             f.write(stamp)
         os.rename(prefix, template)
         shutil.rmtree(building, ignore_errors=True)
