@@ -289,6 +289,15 @@ void SimComputer::SetVolume(char16_t drive, uint64_t freeBytes, uint64_t totalBy
   volumes_[UpperDrive(drive)] = SimVolume{freeBytes, totalBytes, availableBytes};
 }
 
+void SimComputer::FreeOnVolume(char16_t drive, uint64_t bytes) {
+  auto volume = volumes_.find(UpperDrive(drive));
+  if (volume == volumes_.end()) return;
+  SimVolume& figures = volume->second;
+  const bool quota = figures.availableBytes < figures.freeBytes;
+  figures.freeBytes += bytes;
+  if (!quota) figures.availableBytes = figures.freeBytes;
+}
+
 void SimComputer::RemoveVolume(char16_t drive) {
   volumes_.erase(UpperDrive(drive));
 }

@@ -151,6 +151,9 @@ class SimComputer {
   void SetVolume(char16_t drive, uint64_t freeBytes, uint64_t totalBytes);
   void SetVolume(char16_t drive, uint64_t freeBytes, uint64_t totalBytes, uint64_t availableBytes);
   void RemoveVolume(char16_t drive);
+  // Deleted files give their bytes back to the volume's free space; the
+  // caller's share grows with it unless a quota holds it lower.
+  void FreeOnVolume(char16_t drive, uint64_t bytes);
   const SimVolume* Volume(char16_t drive) const;
   bool HasDrive(char16_t drive) const;
   // Administrative share X$ of a drive: 0 when it is up, else the status

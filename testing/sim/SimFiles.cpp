@@ -399,7 +399,12 @@ bool SimPlatform::DeleteProfile(const char16_t* sid, const char16_t* profilePath
         return false;
       }
       auto& files = where.computer->Files();
-      ForEachInTree(files, folderKey, [&](auto entry) { files.erase(entry); });
+      uint64_t freed = 0;
+      ForEachInTree(files, folderKey, [&](auto entry) {
+        freed += entry->second.size;
+        files.erase(entry);
+      });
+      where.computer->FreeOnVolume(where.local.drive, freed);
     }
   }
   computer->RemoveKey(*profileList, View(sid));

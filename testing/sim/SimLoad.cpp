@@ -325,7 +325,8 @@ void LoadFiles(SimComputer& computer, const Json& files, FileTime now, const std
   for (size_t i = 0; i < files.size(); ++i) {
     const Json& entry = files[i];
     const std::string at = where + "[" + std::to_string(i) + "]";
-    CheckKeys(entry, at, {"path", "directory", "modified", "attributes", "heldOpen", "denyAccess"});
+    CheckKeys(entry, at,
+              {"path", "directory", "modified", "attributes", "bytes", "heldOpen", "denyAccess"});
     if (!entry.contains("path")) Fail(at, "needs a path");
     const FileTime modified =
         entry.contains("modified") ? Ticks(entry["modified"], at + ".modified") : now;
@@ -341,6 +342,9 @@ void LoadFiles(SimComputer& computer, const Json& files, FileTime now, const std
     if (entry.contains("attributes")) {
       file->attributes = static_cast<uint32_t>(
           Unsigned(entry["attributes"], at + ".attributes", std::numeric_limits<uint32_t>::max()));
+    }
+    if (entry.contains("bytes")) {
+      file->size = Unsigned(entry["bytes"], at + ".bytes", std::numeric_limits<uint64_t>::max());
     }
     if (entry.contains("heldOpen")) file->heldOpen = Flag(entry["heldOpen"], at + ".heldOpen");
     if (entry.contains("denyAccess")) {

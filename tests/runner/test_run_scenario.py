@@ -22,28 +22,31 @@ DAY = 86400 * times.TICKS_PER_SECOND
 
 class OutputMatching(unittest.TestCase):
     def test_placeholders_match_the_name_and_any_number(self):
-        expected = b"\r\n[Summary for {COMPUTERNAME}]\r\nFree={MB} MB\r\nAfter={MB} MB\r\n"
+        expected = b"\r\n[Summary for {COMPUTERNAME}]\r\nFree={MB:1} MB\r\nAfter={MB:7} MB\r\n"
         actual = b"\r\n[Summary for VM]\r\nFree=10240 MB\r\nAfter=7 MB\r\n"
-        self.assertIsNone(compare.compare_output(expected, actual, "VM"))
+        self.assertIsNone(compare.compare_output(expected, actual, "VM", False))
+        self.assertIsNotNone(compare.compare_output(expected, actual, "VM", True))
+        self.assertIsNone(compare.compare_output(expected, actual.replace(b"10240", b"1"),
+                                                 "VM", True))
 
     def test_a_placeholder_does_not_match_what_it_stands_for_loosely(self):
-        self.assertIsNotNone(compare.compare_output(b"{COMPUTERNAME}]", b"PC01]", "VM"))
-        self.assertIsNotNone(compare.compare_output(b"Free={MB} MB", b"Free= MB", "VM"))
-        self.assertIsNotNone(compare.compare_output(b"Free={MB} MB", b"Free=-5 MB", "VM"))
+        self.assertIsNotNone(compare.compare_output(b"{COMPUTERNAME}]", b"PC01]", "VM", False))
+        self.assertIsNotNone(compare.compare_output(b"Free={MB:0} MB", b"Free= MB", "VM", False))
+        self.assertIsNotNone(compare.compare_output(b"Free={MB:0} MB", b"Free=-5 MB", "VM", False))
 
     def test_the_report_points_at_the_first_differing_byte(self):
         report = compare.compare_output(b"a\r\nMinimum Age=30 days\r\n",
-                                        b"a\r\nMinimum Age=31 days\r\n", "")
+                                        b"a\r\nMinimum Age=31 days\r\n", "", False)
         self.assertIn("byte 16 (line 2, column 14)", report)
         self.assertIn("same:     b'a\\r\\nMinimum Age=3'", report)
         self.assertIn("expected: b'0 days\\r\\n'", report)
         self.assertIn("actual:   b'1 days\\r\\n'", report)
 
     def test_missing_and_extra_bytes_are_differences(self):
-        self.assertIn("expected: b'\\r\\n'", compare.compare_output(b"done\r\n", b"done", ""))
-        self.assertIn("actual:   b'\\r\\n'", compare.compare_output(b"done", b"done\r\n", ""))
+        self.assertIn("expected: b'\\r\\n'", compare.compare_output(b"done\r\n", b"done", "", False))
+        self.assertIn("actual:   b'\\r\\n'", compare.compare_output(b"done", b"done\r\n", "", False))
         # A bare line feed where the command must write CR LF.
-        self.assertIsNotNone(compare.compare_output(b"a\r\nb", b"a\nb", ""))
+        self.assertIsNotNone(compare.compare_output(b"a\r\nb", b"a\nb", "", False))
 
 
 class ScenarioFormat(unittest.TestCase):

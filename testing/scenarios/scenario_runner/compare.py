@@ -11,31 +11,37 @@ and optionally:
   echo           what the console echoed (None: not recorded)
   drawEcho       the expected echo -> that echo as this runner records it
   openHandles    what the program left open at exit, a count or a list
+  exactFigures   true when the run's free-space figures are those the
+                 scenario staged (the simulation), so {MB:n} must be n
 """
 
 import json
 import re
 
-PLACEHOLDER = re.compile(rb"(\{COMPUTERNAME\}|\{MB\})")
+PLACEHOLDER = re.compile(rb"(\{COMPUTERNAME\}|\{MB:[0-9]+\})")
 CONTEXT_BYTES = 48
 
 
-def compare_output(expected, actual, computer_name):
-    """None when ACTUAL matches EXPECTED ({COMPUTERNAME} is the computer's
-    name, {MB} any decimal number); otherwise a report of the first
-    difference."""
+def compare_output(expected, actual, computer_name, exact_figures):
+    """None when ACTUAL matches EXPECTED, otherwise a report of the first
+    difference. {COMPUTERNAME} is the computer's name; {MB:n} is a figure of
+    free space: n itself when EXACT_FIGURES, else any decimal number (a real
+    disk's free space is not the scenario's)."""
     name = computer_name.encode("latin-1", "replace")
     matched = bytearray()  # the expected bytes as far as they matched
     at = 0
     for token in PLACEHOLDER.split(expected):
-        if token == b"{MB}":
-            digits = re.match(rb"[0-9]+", actual[at:])
-            if not digits:
-                return difference(bytes(matched), b"{MB}", actual, at)
-            matched += digits.group()
-            at += len(digits.group())
-            continue
-        if token == b"{COMPUTERNAME}":
+        if token.startswith(b"{MB:"):
+            if exact_figures:
+                token = token[4:-1]
+            else:
+                digits = re.match(rb"[0-9]+", actual[at:])
+                if not digits:
+                    return difference(bytes(matched), token, actual, at)
+                matched += digits.group()
+                at += len(digits.group())
+                continue
+        elif token == b"{COMPUTERNAME}":
             token = name
         same = 0
         while same < len(token) and at + same < len(actual) and token[same] == actual[at + same]:
@@ -64,7 +70,7 @@ def check_expectations(scenario, out_path, expected, actual, exit_code, state, c
     """Every unmet expectation, as lines of text."""
     expect = scenario["expect"]
     problems = []
-    report = compare_output(expected, actual, computer_name)
+    report = compare_output(expected, actual, computer_name, state.get("exactFigures", False))
     if report:
         problems.append(f"{report}\n  (expected {out_path})")
     wanted = int(expect["exit"]) & 0xFFFFFFFF

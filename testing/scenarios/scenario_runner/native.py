@@ -63,5 +63,6 @@ def run_native(scenario, path, program_file, argv0, work_dir, timeout):
         "calls": state.get("calls"),
         "echo": state.get("consoleEcho"),
         "openHandles": state.get("openHandles"),
+        "exactFigures": True,
     }
     return done.stdout, exit_code, result, errors

@@ -144,7 +144,8 @@ def stage_files(drive_c, files, now):
             os.makedirs(path, exist_ok=True)
         else:
             os.makedirs(os.path.dirname(path), exist_ok=True)
-            open(path, "ab").close()
+            with open(path, "ab") as f:
+                f.truncate(int(entry.get("bytes", 0)))
         placed.append((path, parse_scenario_time(entry.get("modified", "+0s"), now)))
     for path, ticks in placed:
         ns = (ticks - UNIX_EPOCH_TICKS) * 100
