@@ -11,11 +11,7 @@ namespace wf {
 namespace {
 
 constexpr char16_t kHiveName[] = u"NTUSER.DAT";
-constexpr size_t kHiveNameChars = sizeof kHiveName / sizeof kHiveName[0] - 1;
-// The longest profile folder that still leaves room for the hive's name
-// within the 259 characters a Windows path may have (MAX_PATH counts the
-// terminator too).
-constexpr size_t kLongestFolder = kPathChars - 2 - kHiveNameChars;
+static_assert(sizeof kHiveName / sizeof kHiveName[0] - 1 == kHiveNameChars);
 
 // Working values of one iteration, reused from one to the next.
 struct Entry {

@@ -7,6 +7,13 @@
 
 namespace wf {
 
+// The hive file's name in a profile folder: "NTUSER.DAT".
+inline constexpr size_t kHiveNameChars = 10;
+// The longest profile folder in target form (its closing backslash
+// included) that still leaves room for the hive's name within the 259
+// characters a Windows path may have (MAX_PATH counts the terminator too).
+inline constexpr size_t kLongestFolder = kPathChars - 2 - kHiveNameChars;
+
 // Walks the subkeys of context.ProfileListKey (open) until the enumeration
 // ends. Of the context it changes only ProfileKey, ProfilesEnumerated,
 // ProfilesDeleted and Result; ProfileKey is none again when it returns.

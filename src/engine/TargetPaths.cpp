@@ -65,9 +65,13 @@ void FolderForComparison(const char16_t* path, PathText& folder) {
   }
   while (length > 0 && work.chars[length - 1] == u'\\') work.chars[--length] = 0;
 
-  // The root stays as written: "\\server\share" or "X:".
+  // The root stays as written: "\\server\share", "X:" or a leading "\".
+  // A path without one is relative to the current folder and stays
+  // relative: its first segment gets no backslash before it, and a ".."
+  // that would climb above its start is kept.
   folder.Clear();
   size_t at = 0;
+  bool relative = false;
   if (length >= 2 && work.chars[0] == u'\\' && work.chars[1] == u'\\') {
     at = 2;
     for (int part = 0; part < 2; ++part) {
@@ -76,6 +80,8 @@ void FolderForComparison(const char16_t* path, PathText& folder) {
     }
   } else if (length >= 2 && work.chars[1] == u':') {
     at = 2;
+  } else {
+    relative = length > 0 && work.chars[0] != u'\\';
   }
   folder.Assign(work.Data(), at);
 
@@ -94,6 +100,9 @@ void FolderForComparison(const char16_t* path, PathText& folder) {
       if (depth > 0) {
         const size_t cut = starts[--depth];
         folder.chars[cut] = 0;
+      } else if (relative) {
+        if (folder.Length() != 0) folder.Append(u"\\");
+        folder.Append(u"..");
       }
       continue;
     }
@@ -107,10 +116,11 @@ void FolderForComparison(const char16_t* path, PathText& folder) {
     }
     if (end == begin) continue;
     if (depth < sizeof starts / sizeof starts[0]) starts[depth++] = folder.Length();
-    folder.Append(u"\\");
+    if (!relative || folder.Length() != 0) folder.Append(u"\\");
     const size_t used = folder.Length();
     CopyText(folder.chars + used, PathText::kCapacity - used, work.chars + begin, end - begin);
   }
+  if (relative && folder.Length() == 0) folder.Append(u".");
   folder.Append(u"\\");
 }
 

@@ -23,7 +23,9 @@ void ToTargetPath(char16_t* path, const char16_t* computerName);
 
 // The folder a path names, spelled as Win32 resolves it, for comparing two
 // folders: "/" read as "\", runs of separators as one, "." and ".."
-// segments resolved (never above the root: "X:" or "\\server\share"), a
+// segments resolved (never above the root: "X:", "\\server\share" or a
+// leading "\"; a path without a root stays relative, as Windows resolves it
+// against the current folder, keeping a ".." that climbs above it), a
 // segment followed by another loses one trailing dot, the last one loses its
 // trailing dots and spaces; ends in exactly one backslash. Letter case is
 // left alone (compare with EqualsNoCase).

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "CheckingPlatform.h"
+#include "engine/ProfileWalk.h"
 #include "platform/ConsoleKey.h"
 #include "platform/Text.h"
 #include "sim/SimText.h"
@@ -21,8 +22,7 @@ constexpr uint64_t kDay = sim::kTicksPerDay;
 constexpr uint64_t kMaximumValidDays = 36500;
 // What a text read offers: 261 characters of two bytes.
 constexpr size_t kReadBytes = wf::kPathChars * 2;
-// The longest folder in target form that leaves room for "NTUSER.DAT".
-constexpr size_t kLongestFolder = wf::kPathChars - 1 - 10;
+using wf::kLongestFolder;
 constexpr size_t kSkipListChars = wf::kLongTextChars - 1;
 constexpr char16_t kRemoteName[] = u"PC07";
 constexpr char16_t kCurrentVersion[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";

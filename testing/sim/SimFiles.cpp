@@ -84,6 +84,14 @@ SimPlatform::Resolved SimPlatform::Resolve(std::u16string_view path) {
     return where;
   }
   where.computer = &Local();
+  // A path without a drive is resolved as Windows resolves it against the
+  // current folder: the program's own, C:\Tools, as under the Wine runner.
+  std::u16string absolute;
+  if (path.size() < 2 || path[1] != u':') {
+    absolute = !path.empty() && IsSeparator(path[0]) ? u"C:" : u"C:\\Tools\\";
+    absolute.append(path);
+    path = absolute;
+  }
   if (!LocalPath::Parse(path, &where.local)) where.error = kErrorPathNotFound;
   return where;
 }

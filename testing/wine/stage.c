@@ -153,8 +153,15 @@ static void Run(const wchar_t* app, wchar_t* commandLine) {
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = output != INVALID_HANDLE_VALUE ? output : GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  // The program runs in its own folder, as the simulation's programs do, so
+  // that a relative path means the same on both.
+  wchar_t folder[MAX_PATH];
+  lstrcpynW(folder, app, MAX_PATH);
+  wchar_t* slash = wcsrchr(folder, L'\\');
+  if (slash != NULL) *slash = 0;
   PROCESS_INFORMATION process;
-  if (!CreateProcessW(app, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
+  if (!CreateProcessW(app, commandLine, NULL, NULL, TRUE, 0, NULL, slash != NULL ? folder : NULL,
+                      &startup, &process)) {
     Fail("CreateProcessW", GetLastError());
   }
   WaitForSingleObject(process.hProcess, INFINITE);

@@ -38,9 +38,10 @@
 
 static HANDLE logFile = INVALID_HANDLE_VALUE;
 
-/* Line under construction: short, so that a line is written in one go. */
+/* Line under construction, written in one go: room for a SID, a path of
+   MAX_PATH characters and a computer name at four hex digits each. */
 struct Line {
-  char text[1024];
+  char text[4096];
   size_t length;
 };
 
