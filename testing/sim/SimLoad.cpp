@@ -326,7 +326,8 @@ void LoadFiles(SimComputer& computer, const Json& files, FileTime now, const std
     const Json& entry = files[i];
     const std::string at = where + "[" + std::to_string(i) + "]";
     CheckKeys(entry, at,
-              {"path", "directory", "modified", "attributes", "bytes", "heldOpen", "denyAccess"});
+              {"path", "directory", "modified", "created", "accessed", "attributes", "bytes",
+               "heldOpen", "denyAccess"});
     if (!entry.contains("path")) Fail(at, "needs a path");
     const FileTime modified =
         entry.contains("modified") ? Ticks(entry["modified"], at + ".modified") : now;
@@ -342,6 +343,10 @@ void LoadFiles(SimComputer& computer, const Json& files, FileTime now, const std
     if (entry.contains("attributes")) {
       file->attributes = static_cast<uint32_t>(
           Unsigned(entry["attributes"], at + ".attributes", std::numeric_limits<uint32_t>::max()));
+    }
+    if (entry.contains("created")) file->creationTime = Ticks(entry["created"], at + ".created");
+    if (entry.contains("accessed")) {
+      file->lastAccessTime = Ticks(entry["accessed"], at + ".accessed");
     }
     if (entry.contains("bytes")) {
       file->size = Unsigned(entry["bytes"], at + ".bytes", std::numeric_limits<uint64_t>::max());

@@ -46,13 +46,14 @@ def clock_of(scenario):
 def resolved_scenario(scenario):
     """A copy of SCENARIO with its times as whole file-time ticks, the only
     form the simulation's loader takes: clock.now (always written, so the
-    default is the runner's) and every files[].modified."""
+    default is the runner's) and every file's modified, created and accessed."""
     resolved = json.loads(json.dumps(scenario))
     now, _ = clock_of(scenario)
     resolved.setdefault("clock", {})["now"] = now
     computers = [resolved.get("local") or {}] + list((resolved.get("remotes") or {}).values())
     for computer in computers:
         for entry in computer.get("files") or []:
-            if "modified" in entry:
-                entry["modified"] = parse_scenario_time(entry["modified"], now)
+            for key in ("modified", "created", "accessed"):
+                if key in entry:
+                    entry[key] = parse_scenario_time(entry[key], now)
     return resolved

@@ -146,10 +146,13 @@ def stage_files(drive_c, files, now):
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "ab") as f:
                 f.truncate(int(entry.get("bytes", 0)))
-        placed.append((path, parse_scenario_time(entry.get("modified", "+0s"), now)))
-    for path, ticks in placed:
-        ns = (ticks - UNIX_EPOCH_TICKS) * 100
-        os.utime(path, ns=(ns, ns))
+        written = parse_scenario_time(entry.get("modified", "+0s"), now)
+        accessed = parse_scenario_time(entry["accessed"], now) if "accessed" in entry else written
+        placed.append((path, accessed, written))
+    # Wine gives the last-write time as the creation time too and keeps no
+    # creation time of its own: "created" cannot be staged here.
+    for path, accessed, written in placed:
+        os.utime(path, ns=((accessed - UNIX_EPOCH_TICKS) * 100, (written - UNIX_EPOCH_TICKS) * 100))
 
 
 def job_lines(scenario, argv0, output):
