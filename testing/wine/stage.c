@@ -12,6 +12,8 @@
  *   deltree KEY              delete KEY and everything below it (absent: fine)
  *   key KEY                  create KEY
  *   value KEY NAME TYPE DATA set a value to exactly the bytes of DATA
+ *   deny KEY MASK            give KEY a DACL that denies everyone the access
+ *                            rights of MASK and allows them the rest
  *   attrib PATH NUMBER       SetFileAttributesW
  *   env NAME VALUE           set a variable that the command inherits
  *   unenv NAME               remove a variable from what the command inherits
@@ -113,6 +115,32 @@ static void SetValue(const wchar_t* path, const wchar_t* name, DWORD type, const
   if (status != ERROR_SUCCESS) Fail("RegSetValueExW", (DWORD)status);
   RegCloseKey(key);
   free(data);
+}
+
+static void Deny(const wchar_t* path, DWORD mask) {
+  HKEY key = NULL;
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, WRITE_DAC, &key);
+  if (status != ERROR_SUCCESS) Fail("RegOpenKeyExW", (DWORD)status);
+  SID_IDENTIFIER_AUTHORITY world = {SECURITY_WORLD_SID_AUTHORITY};
+  PSID everyone = NULL;
+  if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
+    Fail("AllocateAndInitializeSid", GetLastError());
+  }
+  DWORD aclBytes = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(everyone));
+  PACL acl = (PACL)calloc(1, aclBytes);
+  SECURITY_DESCRIPTOR descriptor;
+  if (acl == NULL || !InitializeAcl(acl, aclBytes, ACL_REVISION) ||
+      !AddAccessDeniedAce(acl, ACL_REVISION, mask, everyone) ||
+      !AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone) ||
+      !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE)) {
+    Fail("building the key's DACL", GetLastError());
+  }
+  status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+  if (status != ERROR_SUCCESS) Fail("RegSetKeySecurity", (DWORD)status);
+  RegCloseKey(key);
+  free(acl);
+  FreeSid(everyone);
 }
 
 static void Enumerate(const wchar_t* path) {
@@ -220,6 +248,9 @@ static void Perform(char** fields, int count) {
     Expect(count, 5);
     SetValue(DecodeText(fields[1]), DecodeText(fields[2]), (DWORD)strtoul(fields[3], NULL, 10),
              fields[4]);
+  } else if (strcmp(op, "deny") == 0) {
+    Expect(count, 3);
+    Deny(DecodeText(fields[1]), (DWORD)strtoul(fields[2], NULL, 10));
   } else if (strcmp(op, "attrib") == 0) {
     Expect(count, 3);
     if (!SetFileAttributesW(DecodeText(fields[1]), (DWORD)strtoul(fields[2], NULL, 10))) {

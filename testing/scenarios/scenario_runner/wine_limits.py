@@ -98,9 +98,8 @@ def wine_obstacles(scenario):
             reasons.append(f"{name}={text} (Wine sets {fixed} in every process)")
     for key_path, key in (local.get("registry") or {}).items():
         if key.get("denyDelete"):
-            reasons.append(f"a key that refuses deletion ({key_path})")
-        if key.get("denyRead"):
-            reasons.append(f"a key that refuses reading ({key_path})")
+            reasons.append(f"a key that refuses deletion ({key_path}): Wine 8.0 grants DELETE "
+                           "on a key whose DACL denies it")
     for entry in local.get("files") or []:
         if not re.match(r"[cC]:\\", entry.get("path", "")):
             reasons.append(f"a file outside drive C: ({entry.get('path')})")

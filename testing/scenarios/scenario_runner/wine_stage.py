@@ -155,6 +155,10 @@ def stage_files(drive_c, files, now):
         os.utime(path, ns=((accessed - UNIX_EPOCH_TICKS) * 100, (written - UNIX_EPOCH_TICKS) * 100))
 
 
+KEY_READ_RIGHTS = 0x0001 | 0x0008 | 0x0010  # KEY_QUERY_VALUE, KEY_ENUMERATE_SUB_KEYS, KEY_NOTIFY
+DELETE_RIGHT = 0x00010000
+
+
 def job_lines(scenario, argv0, output):
     local = scenario.get("local") or {}
     lines = [f"deltree {utf16_field(PROFILE_LIST)}"]
@@ -163,6 +167,14 @@ def job_lines(scenario, argv0, output):
         for name, value in (key.get("values") or {}).items():
             kind, data = value_bytes(value)
             lines.append(f"value {utf16_field(key_path)} {utf16_field(name)} {kind} x{data.hex()}")
+    # Refusals last, once every key below them exists: reading is the
+    # rights to query values and enumerate or watch subkeys; DELETE alone
+    # still opens such a key, as on the simulation.
+    for key_path, key in sorted((local.get("registry") or {}).items()):
+        mask = (KEY_READ_RIGHTS if key.get("denyRead") else 0) | (
+            DELETE_RIGHT if key.get("denyDelete") else 0)
+        if mask:
+            lines.append(f"deny {utf16_field(key_path)} {mask}")
     for entry in local.get("files") or []:
         if "attributes" in entry:
             base = 0 if entry.get("directory") else 0x20
