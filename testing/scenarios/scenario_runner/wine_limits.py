@@ -103,9 +103,6 @@ def wine_obstacles(scenario):
     for entry in local.get("files") or []:
         if not re.match(r"[cC]:\\", entry.get("path", "")):
             reasons.append(f"a file outside drive C: ({entry.get('path')})")
-        # The program runs as root under Wine: file permissions deny nothing.
-        if entry.get("denyAccess"):
-            reasons.append(f"a file or folder that denies access ({entry.get('path')})")
     for drive, volume in (local.get("volumes") or {}).items():
         if "availableBytes" in volume:
             reasons.append(f"a quota (availableBytes of {drive}): Wine reports the disk's own")

@@ -126,6 +126,11 @@ def echo_as_wine_draws(echo):
     return echo.replace("\0", "?")
 
 
+# The server and the program run as root, without the capabilities that let
+# root read, search and write whatever the permissions say.
+WITHOUT_DAC_OVERRIDE = ["setpriv", "--bounding-set=-dac_override,-dac_read_search"]
+
+
 def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     reasons = wine_obstacles(scenario)
     if reasons:
@@ -147,6 +152,12 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     shutil.copy(os.path.join(helpers, "userenv.dll"), os.path.join(tools, "userenv.dll"))
     local = scenario.get("local") or {}
     stage_files(drive_c, local.get("files") or [], now)
+    # What refuses access refuses it by its Unix permissions, which the Wine
+    # processes meet as Windows' programs meet an ACL: they run without
+    # root's power to pass over them (WITHOUT_DAC_OVERRIDE).
+    for entry in local.get("files") or []:
+        if entry.get("denyAccess"):
+            os.chmod(host_path(drive_c, entry["path"]), 0)
 
     job = os.path.join(scratch, "job.txt")
     result = os.path.join(scratch, "result.txt")
@@ -176,12 +187,13 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
         # The server starts first, in a session of its own, with the
         # scenario's clock and time zone; it ends a while after its last
         # client if this script is stopped before it can end it.
-        subprocess.run(["wineserver", "-p10"], env=env, start_new_session=True, check=True)
+        subprocess.run(WITHOUT_DAC_OVERRIDE + ["wineserver", "-p10"], env=env,
+                       start_new_session=True, check=True)
         # The program writes its standard output to a file of its own (the
         # job's "output"); the helper's standard output is the terminal, on
         # which Wine's console draws what the program writes to CONOUT$.
         with open(err_path, "wb") as err:
-            command = ["wine", os.path.join(helpers, "wfstage.exe"),
+            command = WITHOUT_DAC_OVERRIDE + ["wine", os.path.join(helpers, "wfstage.exe"),
                        windows_path_of(job), windows_path_of(result)]
             if terminal:
                 process = subprocess.Popen(command, env=env, stdin=terminal.slave,
