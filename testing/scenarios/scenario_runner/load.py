@@ -1,5 +1,6 @@
-"""Reading a scenario: the file, checked against the scenario schema, and
-the standard output it expects."""
+"""Reading a scenario: the file, checked against the scenario schema, its
+profile shorthand expanded into keys and files, and the standard output it
+expects."""
 
 import json
 import os
@@ -43,7 +44,59 @@ def load_scenario(path):
     if problems:
         raise ScenarioError(f"{path} does not follow the scenario format:\n  "
                             + "\n  ".join(problems))
+    return expanded(scenario)
+
+
+PROFILE_LIST = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"
+
+# The ProfileList values of a usual computer, stated in a scenario only where
+# a case needs them otherwise (null removes one).
+PROFILE_LIST_VALUES = {
+    "ProfilesDirectory": {"type": "REG_EXPAND_SZ", "text": "%SystemDrive%\\Users"},
+    "Public": "C:\\Users\\Public",
+    "Default": "C:\\Users\\Default",
+}
+
+
+def expanded(scenario):
+    """SCENARIO with the profiles of each computer written out as the
+    ProfileList keys and the files they stand for (docs/SCENARIOS.md,
+    "Profiles")."""
+    for computer in [scenario.get("local")] + list(scenario.get("remotes", {}).values()):
+        if computer is None or "profiles" not in computer:
+            continue
+        registry = computer.setdefault("registry", {})
+        files = computer.setdefault("files", [])
+        values = dict(PROFILE_LIST_VALUES)
+        values.update(computer.pop("profileList", {}))
+        add_key(registry, PROFILE_LIST,
+                {"values": {k: v for k, v in values.items() if v is not None}})
+        for profile in computer.pop("profiles"):
+            entry = {"ProfileImagePath": {"type": "REG_EXPAND_SZ", "text": profile["path"]}}
+            if "roaming" in profile:
+                entry["CentralProfile"] = profile["roaming"]
+            key = {"values": entry}
+            for right in ("denyRead", "denyDelete"):
+                if profile.get(right):
+                    key[right] = True
+            add_key(registry, PROFILE_LIST + "\\" + profile["sid"], key)
+            folder = profile.get("folder", "present")
+            if folder == "denied":
+                files.append({"path": profile["path"], "directory": True, "denyAccess": True})
+            elif folder == "present" and profile.get("hive") is None:
+                files.append({"path": profile["path"], "directory": True})
+            elif folder == "present":
+                hive = {"path": profile["path"] + "\\NTUSER.DAT", "modified": profile["hive"]}
+                if profile.get("inUse"):
+                    hive["heldOpen"] = True
+                files.append(hive)
     return scenario
+
+
+def add_key(registry, name, key):
+    if name in registry:
+        raise ScenarioError(f"the key {name} is given both by profiles and by registry")
+    registry[name] = key
 
 
 def scenario_name(path):
