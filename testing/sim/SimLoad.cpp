@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstring>
 #include <fstream>
-#include <initializer_list>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -30,16 +29,6 @@ std::string Place(const std::string& first, const Parts&... parts) {
 
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {
   throw LoadError(where + ": " + what);
-}
-
-void CheckKeys(const Json& object, const std::string& where,
-               std::initializer_list<const char*> allowed) {
-  if (!object.is_object()) Fail(where, "must be an object");
-  for (const auto& item : object.items()) {
-    const bool known = std::any_of(allowed.begin(), allowed.end(),
-                                   [&](const char* name) { return item.key() == name; });
-    if (!known) Fail(where, "unknown key \"" + item.key() + "\"");
-  }
 }
 
 std::u16string AsText(const Json& value, const std::string& where) {
@@ -248,7 +237,6 @@ void LoadValue(SimComputer& computer, const std::u16string& keyPath, const std::
     computer.SetString(keyPath, valueName, AsText(value, where));
     return;
   }
-  CheckKeys(value, where, {"type", "text", "terminated", "texts", "number", "hex"});
   const int forms = static_cast<int>(value.contains("text")) + value.contains("texts") +
                     value.contains("number") + value.contains("hex");
   if (forms != 1) Fail(where, "needs exactly one of text, texts, number, hex");
@@ -297,7 +285,6 @@ void LoadRegistry(SimComputer& computer, const Json& registry, const std::string
   if (!registry.is_object()) Fail(where, "must be an object");
   for (const auto& [path, key] : registry.items()) {
     const std::string at = Place(where, "[\"", path, "\"]");
-    CheckKeys(key, at, {"values", "denyDelete", "denyRead"});
     const std::u16string keyPath = FromUtf8(path);
     SimKey& created = computer.CreateKey(keyPath);
     if (key.contains("denyDelete"))
@@ -325,9 +312,6 @@ void LoadFiles(SimComputer& computer, const Json& files, FileTime now, const std
   for (size_t i = 0; i < files.size(); ++i) {
     const Json& entry = files[i];
     const std::string at = where + "[" + std::to_string(i) + "]";
-    CheckKeys(entry, at,
-              {"path", "directory", "modified", "created", "accessed", "attributes", "bytes",
-               "heldOpen", "denyAccess"});
     if (!entry.contains("path")) Fail(at, "needs a path");
     const FileTime modified =
         entry.contains("modified") ? Ticks(entry["modified"], at + ".modified") : now;
@@ -358,16 +342,8 @@ void LoadFiles(SimComputer& computer, const Json& files, FileTime now, const std
   }
 }
 
-void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& object, bool local,
+void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& object,
                   const std::string& where) {
-  if (local) {
-    CheckKeys(object, where,
-              {"name", "build", "environment", "registry", "volumes", "files", "shares",
-               "deleteProfile"});
-  } else {
-    CheckKeys(object, where,
-              {"registry", "volumes", "files", "shares", "remoteRegistry", "deleteProfile"});
-  }
   if (object.contains("name")) {
     computer.name = AsText(object["name"], where + ".name");
     if (computer.name.empty()) Fail(where + ".name", "must not be empty");
@@ -395,7 +371,6 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
     computer.RemoveVolume(u'C');
     for (const auto& [drive, volume] : volumes.items()) {
       const std::string at = Place(where, ".volumes.", drive);
-      CheckKeys(volume, at, {"freeBytes", "totalBytes", "availableBytes"});
       if (!volume.contains("freeBytes")) Fail(at, "needs freeBytes");
       const uint64_t max = std::numeric_limits<uint64_t>::max();
       const uint64_t freeBytes = Unsigned(volume["freeBytes"], at + ".freeBytes", max);
@@ -442,7 +417,6 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
       computer.remoteRegistryStatus = static_cast<uint32_t>(Unsigned(service, at, max));
     } else if (service.is_object()) {
       // {"status": N, "fromConnection": K}: connections before the K-th work.
-      CheckKeys(service, at, {"status", "fromConnection"});
       if (!service.contains("status") || !service.contains("fromConnection")) {
         Fail(at, "needs status and fromConnection");
       }
@@ -458,7 +432,6 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
   }
   if (object.contains("deleteProfile")) {
     const std::string at = where + ".deleteProfile";
-    CheckKeys(object["deleteProfile"], at, {"fail", "keep"});
     if (object["deleteProfile"].contains("keep")) {
       const Json& keep = object["deleteProfile"]["keep"];
       if (!keep.is_array()) Fail(at + ".keep", "must be an array of SIDs");
@@ -479,7 +452,6 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
 
 void LoadConsole(SimPlatform& platform, const Json& console) {
   if (console.is_null()) return;
-  CheckKeys(console, "console", {"keys"});
   std::vector<ConsoleInputEvent> events;
   if (console.contains("keys")) {
     const Json& keys = console["keys"];
@@ -491,7 +463,6 @@ void LoadConsole(SimPlatform& platform, const Json& console) {
         if (!KeyEvents(key.get<std::string>(), &events)) Fail(at, "unknown key name");
         continue;
       }
-      CheckKeys(key, at, {"char", "scan", "state", "down", "keyEvent"});
       ConsoleInputEvent event;
       event.isKeyEvent = key.contains("keyEvent") ? Flag(key["keyEvent"], at + ".keyEvent") : true;
       event.keyDown = key.contains("down") ? Flag(key["down"], at + ".down") : true;
@@ -516,8 +487,6 @@ void LoadFaults(SimPlatform& platform, const Json& faults) {
   for (size_t i = 0; i < faults.size(); ++i) {
     const Json& object = faults[i];
     const std::string at = "faults[" + std::to_string(i) + "]";
-    CheckKeys(object, at,
-              {"call", "occurrence", "status", "exception", "module", "function", "ordinal"});
     FaultPlan fault;
     if (!object.contains("call") || !object["call"].is_string() ||
         !IsFaultableCall(object["call"].get<std::string>())) {
@@ -588,12 +557,8 @@ void LoadMessages(SimPlatform& platform, const Json& messages) {
 }
 
 void Load(const Json& scenario, SimPlatform& platform) {
-  CheckKeys(scenario, "scenario",
-            {"description", "runners", "program", "arguments", "console", "local", "remotes",
-             "clock", "faults", "messages", "expect"});
   if (scenario.contains("clock")) {
     const Json& clock = scenario["clock"];
-    CheckKeys(clock, "clock", {"now", "biasMinutes"});
     if (clock.contains("now")) platform.SetNow(Ticks(clock["now"], "clock.now"));
     if (clock.contains("biasMinutes")) {
       const Json& bias = clock["biasMinutes"];
@@ -606,7 +571,7 @@ void Load(const Json& scenario, SimPlatform& platform) {
   if (scenario.contains("messages")) LoadMessages(platform, scenario["messages"]);
   if (scenario.contains("console")) LoadConsole(platform, scenario["console"]);
   if (scenario.contains("local")) {
-    LoadComputer(platform, platform.Local(), scenario["local"], true, "local");
+    LoadComputer(platform, platform.Local(), scenario["local"], "local");
   }
   if (scenario.contains("remotes")) {
     const Json& remotes = scenario["remotes"];
@@ -616,7 +581,7 @@ void Load(const Json& scenario, SimPlatform& platform) {
       if (remoteName.empty() || platform.FindComputer(remoteName) != nullptr) {
         Fail("remotes." + name, "needs a name of its own");
       }
-      LoadComputer(platform, platform.AddRemote(remoteName), object, false, "remotes." + name);
+      LoadComputer(platform, platform.AddRemote(remoteName), object, "remotes." + name);
     }
   }
   if (scenario.contains("faults")) LoadFaults(platform, scenario["faults"]);

@@ -11,9 +11,11 @@
 
 namespace wf::sim {
 
-// Stages a scenario into a freshly made platform. Returns an empty text on
-// success, else what is wrong and where (a bad scenario is reported, never
-// half-loaded silently).
+// Stages a scenario into a freshly made platform. The runner has checked the
+// scenario against its schema (the one validator of the format) and
+// expanded its shorthand; what cannot be read here all the same is reported
+// with its place (never half-loaded silently). Returns an empty text on
+// success.
 std::string LoadScenario(std::string_view json, SimPlatform& platform);
 std::string LoadScenarioFile(const std::string& path, SimPlatform& platform);
 
