@@ -20,16 +20,6 @@ class ConsoleOutputTest : public ::testing::Test {
   sim::SimPlatform sim;
 };
 
-TEST_F(ConsoleOutputTest, LineFeedBecomesCarriageReturnLineFeed) {
-  Attach(true);
-  ConsolePrint(u"\nMinimum Age=%d days", 30);
-  EXPECT_EQ(sim.StandardOutput(), "\r\nMinimum Age=30 days");
-  ConsolePrint(u"a\r\nb");  // a carriage return already there stays as it is
-  EXPECT_EQ(sim.StandardOutput(),
-            "\r\nMinimum Age=30 days"
-            "a\r\r\nb");
-}
-
 TEST_F(ConsoleOutputTest, CharacterAboveLatin1EndsOnlyThatMessage) {
   Attach(true);
   ConsolePrint(u"\n\n[%s]", u"C:\\Users\\\u0418\u0432\u0430\u043d\\");
@@ -54,13 +44,6 @@ TEST_F(ConsoleOutputTest, RedirectedOutputGoesOutIn4096ByteBlocks) {
   EXPECT_EQ(sim.StandardOutput(), expected);
 }
 
-TEST_F(ConsoleOutputTest, ConsoleOutputIsWrittenBeforeEachCallReturns) {
-  Attach(true);
-  const std::u16string text(5000, u'y');
-  ConsolePrint(u"%s", text.c_str());
-  EXPECT_EQ(sim.StandardOutput(), std::string(5000, 'y'));
-}
-
 ConsoleInputEvent Key(uint8_t character, uint16_t scan, uint32_t state = 0, bool down = true) {
   ConsoleInputEvent e;
   e.isKeyEvent = true;
@@ -78,30 +61,6 @@ class ConsoleKeyTest : public ::testing::Test {
   sim::SimPlatform sim;
 };
 
-TEST_F(ConsoleKeyTest, CharacterKeyIsReturnedAndEchoed) {
-  ConsoleInputEvent notKey;
-  sim.SetConsole({notKey, Key('y', 21, 0, false), Key('y', 21), Key('y', 21, 0, false)});
-  EXPECT_EQ(ReadConsoleKey(sim), 121);
-  EXPECT_EQ(sim.ConsoleEcho(), "y");
-}
-
-TEST_F(ConsoleKeyTest, FunctionKeyGivesTwoCodesTheSecondWithoutWaiting) {
-  sim.SetConsole({Key(0, 59), Key('n', 49)});
-  EXPECT_EQ(ReadConsoleKey(sim), 0);
-  EXPECT_EQ(sim.PendingConsoleEvents(), 1u);
-  EXPECT_EQ(ReadConsoleKey(sim), 59);
-  EXPECT_EQ(sim.PendingConsoleEvents(), 1u);                        // no second wait
-  EXPECT_EQ(std::string(sim.ConsoleEcho()), std::string(1, '\0'));  // no echo of the second part
-  EXPECT_EQ(ReadConsoleKey(sim), 'n');
-}
-
-TEST_F(ConsoleKeyTest, ModifierAloneIsSkipped) {
-  sim.SetConsole(
-      {Key(0, 42, kShiftPressed), Key(0, 29, kLeftCtrlPressed), Key('Y', 21, kShiftPressed)});
-  EXPECT_EQ(ReadConsoleKey(sim), 'Y');
-  EXPECT_EQ(sim.PendingConsoleEvents(), 0u);
-}
-
 TEST_F(ConsoleKeyTest, CtrlCIsAnOrdinaryKeyAndModeIsRestored) {
   sim.SetConsole({Key(3, 46, kLeftCtrlPressed)});
   uint32_t before = 0;
@@ -109,18 +68,6 @@ TEST_F(ConsoleKeyTest, CtrlCIsAnOrdinaryKeyAndModeIsRestored) {
   ASSERT_TRUE(sim.GetConsoleInputMode(&before));
   EXPECT_EQ(ReadConsoleKey(sim), 3);
   EXPECT_EQ(sim.ConsoleInputMode(), before);
-}
-
-TEST_F(ConsoleKeyTest, NoConsoleGivesMinusOneEveryTime) {
-  sim.SetNoConsole();
-  EXPECT_EQ(ReadConsoleKey(sim), -1);
-  EXPECT_EQ(ReadConsoleKey(sim), -1);
-}
-
-TEST_F(ConsoleKeyTest, FailedReadGivesMinusOne) {
-  sim.SetConsole({});
-  EXPECT_EQ(ReadConsoleKey(sim), -1);
-  EXPECT_EQ(sim.ConsoleEcho(), "");
 }
 
 TEST(TwoPartKeys, ModifierPrecedenceAndEnhancedKeys) {
