@@ -74,15 +74,6 @@ std::u16string Target(const std::u16string& path, const char16_t* computer) {
   return buffer;
 }
 
-TEST(TargetPath, LocalAndShareForms) {
-  EXPECT_EQ(Target(u"C:\\Users", nullptr), u"C:\\Users\\");
-  EXPECT_EQ(Target(u"C:\\Users\\\\\\", u""), u"C:\\Users\\");
-  EXPECT_EQ(Target(u"", nullptr), u"\\");
-  EXPECT_EQ(Target(u"C:\\Documents and Settings\\Bob", u"PC07"),
-            u"\\\\PC07\\C$\\Documents and Settings\\Bob\\");
-  EXPECT_EQ(Target(u"D:\\Profiles\\\\", u"PC07"), u"\\\\PC07\\D$\\Profiles\\");
-}
-
 TEST(TargetPath, CutsAt260AndTheComputerNameAt257) {
   const std::u16string longName(300, u'N');
   const std::u16string result = Target(u"C:\\Users\\Bob", longName.c_str());
