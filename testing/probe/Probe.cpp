@@ -73,15 +73,29 @@ void Query(Platform& platform, const Operation& op) {
   platform.RegCloseKey(key);
 }
 
+// With VALUE, the subkey is also held open across its deletion and read
+// through that handle afterwards.
 void DeleteKey(Platform& platform, const Operation& op) {
   RegKey key = kNoKey;
   int32_t status =
       platform.RegOpenKeyEx(kHKeyLocalMachine, op.Field(0), 0, kKeyRead | kDelete, &key);
   ConsolePrint(u"\ndeletekey %s|%s: open %d", op.Field(0), op.Field(1), status);
   if (status != 0) return;
+  RegKey held = kNoKey;
+  if (op.Field(2)[0] != 0) {
+    ConsolePrint(u", hold %d", platform.RegOpenKeyEx(key, op.Field(1), 0, kKeyRead, &held));
+  }
   status = platform.RegDeleteKey(key, op.Field(1));
   ConsolePrint(u", delete %d", status);
   platform.RegCloseKey(key);
+  if (held == kNoKey) return;
+  uint32_t bytes = 0;
+  PathText name;
+  uint32_t chars = static_cast<uint32_t>(PathText::kCapacity);
+  const int32_t query = platform.RegQueryValueEx(held, op.Field(2), nullptr, nullptr, &bytes);
+  const int32_t enumerate = platform.RegEnumKeyEx(held, 0, name.chars, &chars);
+  ConsolePrint(u", then query %d, enum %d", query, enumerate);
+  ConsolePrint(u", close %d", platform.RegCloseKey(held));
 }
 
 void Find(Platform& platform, const char16_t* path) {

@@ -13,7 +13,9 @@ namespace wf {
 //   trace                          later build/free operations print trace lines
 //   enum=KEY                       open HKLM\KEY for reading and list its subkeys
 //   query=KEY|VALUE|BYTES          read a value offering BYTES bytes
-//   deletekey=KEY|SUBKEY           delete HKLM\KEY\SUBKEY through its parent
+//   deletekey=KEY|SUBKEY[|VALUE]   delete HKLM\KEY\SUBKEY through its parent; with VALUE,
+//                                  hold SUBKEY open across the deletion, then read VALUE
+//                                  and enumerate through that handle
 //   find=PATH                      FindFirstFileW on PATH
 //   open=PATH                      exclusive open of an existing file
 //   build=COMPUTER                 the build number (empty: local computer)
