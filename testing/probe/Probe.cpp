@@ -39,14 +39,18 @@ struct Operation {
   const char16_t* Field(size_t i) const { return i < fieldCount ? fields[i].Data() : u""; }
 };
 
-void Enumerate(Platform& platform, const char16_t* keyPath) {
+// CHARS, when given, is the name buffer offered to every read.
+void Enumerate(Platform& platform, const Operation& op) {
+  const char16_t* keyPath = op.Field(0);
+  const uint32_t offered = op.Field(1)[0] != 0 ? ParseDecimalUnsigned(op.Field(1))
+                                               : static_cast<uint32_t>(PathText::kCapacity);
   RegKey key = kNoKey;
   int32_t status = platform.RegOpenKeyEx(kHKeyLocalMachine, keyPath, 0, kKeyRead, &key);
   ConsolePrint(u"\nenum %s: open %d", keyPath, status);
   if (status != 0) return;
   for (uint32_t index = 0;; ++index) {
     PathText name;
-    uint32_t chars = static_cast<uint32_t>(PathText::kCapacity);
+    uint32_t chars = offered < PathText::kCapacity ? offered : PathText::kCapacity;
     status = platform.RegEnumKeyEx(key, index, name.chars, &chars);
     if (status != 0) {
       ConsolePrint(u"\n  [%u] status %d", index, status);
@@ -359,7 +363,7 @@ int32_t ProbeMain(Platform& platform, int argc, const char16_t* const* argv) {
     if (Equals(name, u"trace")) {
       settings.Trace = 1;
     } else if (Equals(name, u"enum")) {
-      Enumerate(platform, op.Field(0));
+      Enumerate(platform, op);
     } else if (Equals(name, u"query")) {
       Query(platform, op);
     } else if (Equals(name, u"deletekey")) {

@@ -11,7 +11,8 @@ namespace wf {
 // Each argument after the first is one operation, written NAME=ARGS with
 // the arguments separated by "|":
 //   trace                          later build/free operations print trace lines
-//   enum=KEY                       open HKLM\KEY for reading and list its subkeys
+//   enum=KEY[|CHARS]               open HKLM\KEY for reading and list its subkeys (offering
+//                                  CHARS characters for each name)
 //   query=KEY|VALUE|BYTES          read a value offering BYTES bytes
 //   deletekey=KEY|SUBKEY[|VALUE]   delete HKLM\KEY\SUBKEY through its parent; with VALUE,
 //                                  hold SUBKEY open across the deletion, then read VALUE
