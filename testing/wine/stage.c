@@ -25,9 +25,10 @@
  *                            exit code
  *   release                  close every held file
  *   enum KEY                 report the subkey names of KEY in order
+ *   computer NAME            the reports that follow are of computer NAME
  *
  * RESULTFILE receives one line per report: "name x..", "exit N",
- * "subkey x..", "enumfailed N". Standard output is left to the command;
+ * "subkey x..", "enumfailed N", "computer x..". Standard output is left to the command;
  * problems go to standard error and give exit code 2.
  */
 #include <stdio.h>
@@ -285,6 +286,9 @@ static void Perform(char** fields, int count) {
   } else if (strcmp(op, "enum") == 0) {
     Expect(count, 2);
     Enumerate(DecodeText(fields[1]));
+  } else if (strcmp(op, "computer") == 0) {
+    Expect(count, 2);
+    WriteText("computer", DecodeText(fields[1]));
   } else {
     Fail("reading the instruction", ERROR_INVALID_FUNCTION);
   }

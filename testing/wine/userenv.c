@@ -6,7 +6,23 @@
  * ProfileList subkey.
  *
  * WRENFOLD_TEST_DELETE_FAIL ("SID=STATUS;SID=STATUS") names profiles for
- * which the service fails with the given status and changes nothing.
+ * which the service fails with the given status and changes nothing. As
+ * since Windows Vista, a deletion on another computer (a computer name
+ * given) is refused with 87.
+ *
+ * It also stands in for the network, which Wine does not have:
+ *
+ * - WRENFOLD_TEST_REMOTES ("NAME=STATUS;NAME=STATUS@FROM") names the remote
+ *   computers of the scenario. The program's RegConnectRegistryW to one of
+ *   them answers with a key of its own registry, which lives under
+ *   HKLM\SOFTWARE\WrenfoldRemotes\NAME; a non-zero STATUS is the answer
+ *   instead (from the FROMth connection on, when given). Any other name
+ *   goes to Wine's own call.
+ * - Their administrative shares are folders that Wine finds through the
+ *   prefix's dosdevices/unc. WRENFOLD_TEST_SHARES ("NAME\D$=STATUS;...")
+ *   names shares that are not up: the program's file calls under them fail
+ *   with STATUS (Wine itself would answer 3 for a share that is absent,
+ *   where Windows answers 53).
  *
  * Loaded at process start, it also watches the program for the scenario
  * runner. When WRENFOLD_TEST_LOG names a file, it appends one line per
@@ -187,12 +203,94 @@ static LSTATUS WINAPI WrapRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options,
   return status;
 }
 
+/* --- The network ------------------------------------------------------------ */
+
+/* The entry of LIST ("NAME=STATUS[@FROM];...", from the variable VARIABLE)
+   whose NAME is the first LENGTH characters of NAME, in any case: its
+   status and first connection. False when there is none. */
+static BOOL FindEntry(const wchar_t* variable, const wchar_t* name, size_t length, DWORD* status,
+                      DWORD* from) {
+  static wchar_t list[4096];
+  DWORD chars = GetEnvironmentVariableW(variable, list, 4096);
+  if (chars == 0 || chars >= 4096) return FALSE;
+  for (wchar_t* entry = list; *entry != 0;) {
+    wchar_t* end = wcschr(entry, L';');
+    if (end == NULL) end = entry + wcslen(entry);
+    wchar_t* equals = wcschr(entry, L'=');
+    if (equals != NULL && equals < end && (size_t)(equals - entry) == length &&
+        _wcsnicmp(entry, name, length) == 0) {
+      wchar_t* rest = NULL;
+      *status = (DWORD)wcstoul(equals + 1, &rest, 10);
+      *from = rest != NULL && *rest == L'@' ? (DWORD)wcstoul(rest + 1, NULL, 10) : 1;
+      return TRUE;
+    }
+    entry = *end == 0 ? end : end + 1;
+  }
+  return FALSE;
+}
+
+#define MAX_REMOTES 32
+static struct {
+  wchar_t name[64];
+  DWORD connections;
+} remotes[MAX_REMOTES];
+
+/* How many connections to NAME this one is (1 for the first). */
+static DWORD CountConnection(const wchar_t* name) {
+  int i = 0;
+  for (; i < MAX_REMOTES && remotes[i].name[0] != 0; ++i) {
+    if (_wcsicmp(remotes[i].name, name) == 0) return ++remotes[i].connections;
+  }
+  if (i == MAX_REMOTES || wcslen(name) >= 64) return 1;
+  wcscpy(remotes[i].name, name);
+  return remotes[i].connections = 1;
+}
+
 static LSTATUS WINAPI WrapRegConnectRegistryW(LPCWSTR machine, HKEY key, PHKEY result) {
-  const LSTATUS status = RegConnectRegistryW(machine, key, result);
+  const wchar_t* name = machine == NULL ? L"" : machine;
+  if (name[0] == L'\\' && name[1] == L'\\') name += 2;
+  DWORD answer = 0;
+  DWORD from = 1;
+  LSTATUS status = ERROR_SUCCESS;
+  /* Other names reach Wine's own call: the running computer's name connects
+     to its registry, and any other is a computer that cannot be reached
+     (53), as Windows answers. */
+  if (*name == 0 || key != HKEY_LOCAL_MACHINE || result == NULL || wcslen(name) >= 64 ||
+      !FindEntry(L"WRENFOLD_TEST_REMOTES", name, wcslen(name), &answer, &from)) {
+    status = RegConnectRegistryW(machine, key, result);
+  } else {
+    if (CountConnection(name) >= from && answer != 0) return (LSTATUS)answer;
+    wchar_t path[128] = L"SOFTWARE\\WrenfoldRemotes\\";
+    wcscat(path, name);
+    status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, MAXIMUM_ALLOWED, result);
+  }
   if (status == ERROR_SUCCESS && !IsPredefinedKey(*result)) {
     Track((ULONG_PTR)*result, KIND_KEY, machine == NULL ? L"(connection)" : machine);
   }
   return status;
+}
+
+/* The status of the share that PATH (\\NAME\SHARE\...) lies under, when
+   it is not up; 0 otherwise. */
+static DWORD ShareRefusal(const wchar_t* path) {
+  if (path == NULL || path[0] != L'\\' || path[1] != L'\\') return 0;
+  const wchar_t* separator = wcschr(path + 2, L'\\');
+  if (separator == NULL) return 0;
+  const wchar_t* end = wcschr(separator + 1, L'\\');
+  const size_t length = end == NULL ? wcslen(path + 2) : (size_t)(end - (path + 2));
+  DWORD status = 0;
+  DWORD from = 1;
+  return FindEntry(L"WRENFOLD_TEST_SHARES", path + 2, length, &status, &from) ? status : 0;
+}
+
+static BOOL WINAPI WrapGetDiskFreeSpaceExW(LPCWSTR path, PULARGE_INTEGER available,
+                                           PULARGE_INTEGER total, PULARGE_INTEGER totalFree) {
+  const DWORD refusal = ShareRefusal(path);
+  if (refusal != 0) {
+    SetLastError(refusal);
+    return FALSE;
+  }
+  return GetDiskFreeSpaceExW(path, available, total, totalFree);
 }
 
 static LSTATUS WINAPI WrapRegCloseKey(HKEY key) {
@@ -209,6 +307,11 @@ static LSTATUS WINAPI WrapRegDeleteKeyW(HKEY key, LPCWSTR subKey) {
 static HANDLE WINAPI WrapCreateFileW(LPCWSTR name, DWORD access, DWORD share,
                                      LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                      HANDLE templateFile) {
+  const DWORD refusal = ShareRefusal(name);
+  if (refusal != 0) {
+    SetLastError(refusal);
+    return INVALID_HANDLE_VALUE;
+  }
   const HANDLE file = CreateFileW(name, access, share, security, disposition, flags, templateFile);
   if (file != INVALID_HANDLE_VALUE && name != NULL && !EndsWithNoCase(name, L"CONIN$") &&
       !EndsWithNoCase(name, L"CONOUT$")) {
@@ -224,6 +327,11 @@ static BOOL WINAPI WrapCloseHandle(HANDLE handle) {
 }
 
 static HANDLE WINAPI WrapFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW found) {
+  const DWORD refusal = ShareRefusal(pattern);
+  if (refusal != 0) {
+    SetLastError(refusal);
+    return INVALID_HANDLE_VALUE;
+  }
   const HANDLE search = FindFirstFileW(pattern, found);
   if (search != INVALID_HANDLE_VALUE) Track((ULONG_PTR)search, KIND_SEARCH, pattern);
   return search;
@@ -258,6 +366,7 @@ static const struct {
     {"CloseHandle", (AnyFunction)WrapCloseHandle},
     {"FindFirstFileW", (AnyFunction)WrapFindFirstFileW},
     {"FindClose", (AnyFunction)WrapFindClose},
+    {"GetDiskFreeSpaceExW", (AnyFunction)WrapGetDiskFreeSpaceExW},
     {"SetConsoleMode", (AnyFunction)WrapSetConsoleMode},
 };
 
@@ -374,7 +483,7 @@ static DWORD RemoveTree(const wchar_t* path) {
 __declspec(dllexport) BOOL WINAPI
     DeleteProfileW(LPCWSTR sid, LPCWSTR profilePath, LPCWSTR computerName) {
   Log3("DeleteProfile", sid, profilePath, computerName);
-  if (sid == NULL || *sid == 0) {
+  if (sid == NULL || *sid == 0 || (computerName != NULL && *computerName != 0)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }

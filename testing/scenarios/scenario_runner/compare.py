@@ -11,29 +11,31 @@ and optionally:
   echo           what the console echoed (None: not recorded)
   drawEcho       the expected echo -> that echo as this runner records it
   openHandles    what the program left open at exit, a count or a list
-  exactFigures   true when the run's free-space figures are those the
-                 scenario staged (the simulation), so {MB:n} must be n
+  exactFigures   true when the run's figures are those the scenario staged
+                 (the simulation), so {MB:n} and {SYS:n} must be n
 """
 
 import json
 import re
 
-PLACEHOLDER = re.compile(rb"(\{COMPUTERNAME\}|\{MB:[0-9]+\})")
+PLACEHOLDER = re.compile(rb"(\{COMPUTERNAME\}|\{(?:MB|SYS):[0-9]+\})")
 CONTEXT_BYTES = 48
 
 
 def compare_output(expected, actual, computer_name, exact_figures):
     """None when ACTUAL matches EXPECTED, otherwise a report of the first
     difference. {COMPUTERNAME} is the computer's name; {MB:n} is a figure of
-    free space: n itself when EXACT_FIGURES, else any decimal number (a real
-    disk's free space is not the scenario's)."""
+    free space and {SYS:n} a number of the system's own (a handle, the
+    running clock): n itself when EXACT_FIGURES, else any decimal number (a
+    real disk's free space and a real system's handles are not the
+    scenario's)."""
     name = computer_name.encode("latin-1", "replace")
     matched = bytearray()  # the expected bytes as far as they matched
     at = 0
     for token in PLACEHOLDER.split(expected):
-        if token.startswith(b"{MB:"):
+        if token.startswith((b"{MB:", b"{SYS:")):
             if exact_figures:
-                token = token[4:-1]
+                token = token[token.index(b":") + 1:-1]
             else:
                 digits = re.match(rb"[0-9]+", actual[at:])
                 if not digits:

@@ -82,8 +82,6 @@ def echo_obstacles(echo):
 def wine_obstacles(scenario):
     """Why the scenario cannot be staged in a Wine prefix (empty: it can)."""
     reasons = []
-    if scenario.get("remotes"):
-        reasons.append("remote computers")
     if scenario.get("faults"):
         reasons.append("injected faults")
     _, bias = clock_of(scenario)
@@ -96,16 +94,23 @@ def wine_obstacles(scenario):
         fixed = WINE_FIXED_ENVIRONMENT.get(name.upper())
         if fixed is not None and text != fixed:
             reasons.append(f"{name}={text} (Wine sets {fixed} in every process)")
-    for key_path, key in (local.get("registry") or {}).items():
-        if key.get("denyDelete"):
-            reasons.append(f"a key that refuses deletion ({key_path}): Wine 8.0 grants DELETE "
-                           "on a key whose DACL denies it")
+    computers = [local] + list((scenario.get("remotes") or {}).values())
+    for computer in computers:
+        for key_path, key in (computer.get("registry") or {}).items():
+            if key.get("denyDelete"):
+                reasons.append(f"a key that refuses deletion ({key_path}): Wine 8.0 grants "
+                               "DELETE on a key whose DACL denies it")
+        for drive, volume in (computer.get("volumes") or {}).items():
+            if "availableBytes" in volume:
+                reasons.append(f"a quota (availableBytes of {drive}): Wine reports the "
+                               "disk's own")
+    for name, remote in (scenario.get("remotes") or {}).items():
+        if remote.get("deleteProfile"):
+            reasons.append(f"the deletion service of {name} (the stand-in serves the "
+                           "running computer only)")
     for entry in local.get("files") or []:
         if not re.match(r"[cC]:\\", entry.get("path", "")):
             reasons.append(f"a file outside drive C: ({entry.get('path')})")
-    for drive, volume in (local.get("volumes") or {}).items():
-        if "availableBytes" in volume:
-            reasons.append(f"a quota (availableBytes of {drive}): Wine reports the disk's own")
     if (local.get("deleteProfile") or {}).get("keep"):
         reasons.append("a deletion service that keeps the profile (the stand-in removes it)")
     for share, status in (local.get("shares") or {}).items():

@@ -131,6 +131,52 @@ def echo_as_wine_draws(echo):
 WITHOUT_DAC_OVERRIDE = ["setpriv", "--bounding-set=-dac_override,-dac_read_search"]
 
 
+# The number a share's state gives where the stand-in answers for it.
+SHARE_STATUS = {"down": 53}
+
+
+def remote_registry_answer(remote):
+    """The stand-in's answer to connections to REMOTE: 0, a status, or a
+    status from the Nth connection on (STATUS@N)."""
+    service = remote.get("remoteRegistry", "up")
+    if service == "up":
+        return "0"
+    if isinstance(service, dict):
+        return f"{service['status']}@{service['fromConnection']}"
+    return str(service)
+
+
+def stage_remote_drives(prefix, scenario, now):
+    """Each remote computer's drives as folders of the prefix that Wine
+    finds for \\\\NAME\\D$ (dosdevices/unc/NAME/D$), with their files. A share
+    that refuses access refuses it by its folder's permissions; the others
+    that are not up are answered by the stand-in: returns them as
+    ("NAME\\D$", status)."""
+    refused = []
+    for name, remote in sorted((scenario.get("remotes") or {}).items()):
+        files = remote.get("files") or []
+        shares = {k.upper().rstrip("$"): v for k, v in (remote.get("shares") or {}).items()}
+        drives = {f["path"][0].upper() for f in files} | set(shares) | {"C"}
+        for drive in sorted(drives):
+            root = os.path.join(prefix, "remote-drives", name, drive)
+            os.makedirs(root, exist_ok=True)
+            unc = os.path.join(prefix, "dosdevices", "unc", name)
+            os.makedirs(unc, exist_ok=True)
+            os.symlink(root, os.path.join(unc, drive + "$"))
+            mine = [dict(f, path="C:" + f["path"][2:]) for f in files
+                    if f["path"][0].upper() == drive]
+            stage_files(root, mine, now)
+            for entry in mine:
+                if entry.get("denyAccess"):
+                    os.chmod(host_path(root, entry["path"]), 0)
+            state = shares.get(drive, "up")
+            if state == "denied":
+                os.chmod(root, 0)
+            elif state != "up":
+                refused.append((f"{name}\\{drive}$", SHARE_STATUS.get(state, state)))
+    return refused
+
+
 def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     reasons = wine_obstacles(scenario)
     if reasons:
@@ -158,6 +204,7 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     for entry in local.get("files") or []:
         if entry.get("denyAccess"):
             os.chmod(host_path(drive_c, entry["path"]), 0)
+    refused_shares = stage_remote_drives(prefix, scenario, now)
 
     job = os.path.join(scratch, "job.txt")
     result = os.path.join(scratch, "result.txt")
@@ -178,6 +225,10 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     log_path = os.path.join(scratch, "program-log.txt")
     env["WRENFOLD_TEST_LOG"] = windows_path_of(log_path)
     env["WRENFOLD_TEST_DELETE_FAIL"] = ";".join(f"{sid}={code}" for sid, code in failures.items())
+    env["WRENFOLD_TEST_REMOTES"] = ";".join(
+        f"{name}={remote_registry_answer(remote)}"
+        for name, remote in (scenario.get("remotes") or {}).items())
+    env["WRENFOLD_TEST_SHARES"] = ";".join(f"{share}={code}" for share, code in refused_shares)
 
     console = scenario.get("console")
     keys = [key_sequence(k) for k in (console or {}).get("keys", [])]
@@ -244,8 +295,10 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     if terminal:
         with open(os.path.join(scratch, "echo.bin"), "wb") as f:
             f.write(terminal.echo)
+    remotes = {name: {"profileKeys": found["subkeys"] if "enumfailed" not in found else None}
+               for name, found in results["remotes"].items()}
     state = {"profileKeys": results["subkeys"] if "enumfailed" not in results else None,
-             "remotes": {}, "folderExists": folder_exists, "fileExists": file_exists,
+             "remotes": remotes, "folderExists": folder_exists, "fileExists": file_exists,
              "calls": log["calls"],
              "echo": console_echo(bytes(terminal.echo)) if terminal else "",
              "drawEcho": echo_as_wine_draws,

@@ -159,26 +159,47 @@ KEY_READ_RIGHTS = 0x0001 | 0x0008 | 0x0010  # KEY_QUERY_VALUE, KEY_ENUMERATE_SUB
 DELETE_RIGHT = 0x00010000
 
 
+# Each remote computer's registry lives under this key of the prefix's own;
+# the stand-in userenv.dll answers the program's connections with it.
+REMOTES_KEY = "SOFTWARE\\WrenfoldRemotes"
+
+
+def registries(scenario):
+    """(computer name or None for the local one, the key that stands for its
+    HKLM, its registry) for every computer of the scenario."""
+    yield None, "", (scenario.get("local") or {}).get("registry") or {}
+    for name, remote in sorted((scenario.get("remotes") or {}).items()):
+        yield name, f"{REMOTES_KEY}\\{name}\\", remote.get("registry") or {}
+
+
 def job_lines(scenario, argv0, output):
     local = scenario.get("local") or {}
-    lines = [f"deltree {utf16_field(PROFILE_LIST)}"]
-    for key_path, key in sorted((local.get("registry") or {}).items()):
-        lines.append(f"key {utf16_field(key_path)}")
-        for name, value in (key.get("values") or {}).items():
-            kind, data = value_bytes(value)
-            lines.append(f"value {utf16_field(key_path)} {utf16_field(name)} {kind} x{data.hex()}")
+    lines = [f"deltree {utf16_field(PROFILE_LIST)}", f"deltree {utf16_field(REMOTES_KEY)}"]
+    for name, root, registry in registries(scenario):
+        if name is not None:
+            lines.append(f"key {utf16_field(root[:-1])}")
+        for key_path, key in sorted(registry.items()):
+            lines.append(f"key {utf16_field(root + key_path)}")
+            for value_name, value in (key.get("values") or {}).items():
+                kind, data = value_bytes(value)
+                lines.append(f"value {utf16_field(root + key_path)} {utf16_field(value_name)} "
+                             f"{kind} x{data.hex()}")
     # Refusals last, once every key below them exists: reading is the
     # rights to query values and enumerate or watch subkeys; DELETE alone
     # still opens such a key, as on the simulation.
-    for key_path, key in sorted((local.get("registry") or {}).items()):
-        mask = (KEY_READ_RIGHTS if key.get("denyRead") else 0) | (
-            DELETE_RIGHT if key.get("denyDelete") else 0)
-        if mask:
-            lines.append(f"deny {utf16_field(key_path)} {mask}")
-    for entry in local.get("files") or []:
+    for name, root, registry in registries(scenario):
+        for key_path, key in sorted(registry.items()):
+            mask = (KEY_READ_RIGHTS if key.get("denyRead") else 0) | (
+                DELETE_RIGHT if key.get("denyDelete") else 0)
+            if mask:
+                lines.append(f"deny {utf16_field(root + key_path)} {mask}")
+    placed = [(entry["path"], entry) for entry in local.get("files") or []]
+    for name, remote in sorted((scenario.get("remotes") or {}).items()):
+        placed += [(share_path(name, entry["path"]), entry) for entry in remote.get("files") or []]
+    for path, entry in placed:
         if "attributes" in entry:
             base = 0 if entry.get("directory") else 0x20
-            lines.append(f"attrib {utf16_field(entry['path'])} {int(entry['attributes']) | base}")
+            lines.append(f"attrib {utf16_field(path)} {int(entry['attributes']) | base}")
     for name, text in (local.get("environment") or {}).items():
         if text is None:
             lines.append(f"unenv {utf16_field(name)}")
@@ -188,27 +209,44 @@ def job_lines(scenario, argv0, output):
     for entry in local.get("files") or []:
         if entry.get("heldOpen"):
             lines.append(f"hold {utf16_field(entry['path'])}")
+    for name, remote in sorted((scenario.get("remotes") or {}).items()):
+        for entry in remote.get("files") or []:
+            if entry.get("heldOpen"):
+                lines.append(f"hold {utf16_field(share_path(name, entry['path']))}")
     command_line = subprocess.list2cmdline([argv0] + list(scenario.get("arguments", [])))
     lines.append(f"output {utf16_field(windows_path_of(output))}")
     lines.append(f"run {utf16_field(argv0)} {utf16_field(command_line)}")
     lines.append("release")
-    lines.append(f"enum {utf16_field(PROFILE_LIST)}")
+    for name, root, _ in registries(scenario):
+        if name is not None:
+            lines.append(f"computer {utf16_field(name)}")
+        lines.append(f"enum {utf16_field(root + PROFILE_LIST)}")
     return "".join(line + "\n" for line in lines)
 
 
+def share_path(computer, path):
+    """A path of a remote computer as the running computer reaches it."""
+    return f"\\\\{computer}\\{path[0]}$" + path[2:]
+
+
 def read_results(path):
-    results = {"subkeys": []}
+    """What the helper reported; the ProfileList subkeys of each remote
+    computer go under "remotes"."""
+    results = {"subkeys": [], "remotes": {}}
+    into = results
     with open(path) as f:
         for line in f:
             label, field = line.split()
             if label == "exit":
                 results["exit"] = int(field)
             elif label == "enumfailed":
-                results["enumfailed"] = int(field)
+                into["enumfailed"] = int(field)
             else:
                 text = bytes.fromhex(field[1:]).decode("utf-16-le")
                 if label == "subkey":
-                    results["subkeys"].append(text)
+                    into["subkeys"].append(text)
+                elif label == "computer":
+                    into = results["remotes"].setdefault(text, {"subkeys": []})
                 else:
                     results[label] = text
     return results
