@@ -3,7 +3,8 @@
 # make bench: the pass over large simulated computers, then wrenfold.exe under
 #   Wine against Wine's reg query (BENCH_ARGS go to the native benchmark).
 # make lint: clang-tidy and cppcheck over the project's own code.
-# make dist: the release archive dist/wrenfold-<version>-win64.zip.
+# make dist: the release archive dist/wrenfold-<version>-win64.zip (signed
+#   with SIGN_CERT and SIGN_KEY when they are given).
 # make fuzz: each libFuzzer target in turn for FUZZ_SECONDS (default 60),
 #   going on past findings; they are listed at the end.
 
@@ -35,7 +36,7 @@ native: deps
 test: win native fuzz-build
 	@cd $(NATIVE_DIR) && ctest --output-on-failure -j2
 	@testing/fuzz/run.sh $(FUZZ_DIR) 5
-	@python3 tests/release/test_dist.py
+	@python3 tests/release/test_dist.py $(EXE)
 	@python3 tests/release/test_demo.py $(EXE) $(HELPERS)
 	@ansible-playbook --syntax-check -i contrib/ansible/inventory.example.ini \
 	  contrib/ansible/wrenfold-fleet.yml >/dev/null && echo "contrib/ansible: syntax OK"
@@ -54,8 +55,13 @@ demo: win
 	@cmake --build $(NATIVE_DIR) --target wine_helpers
 	@testing/demo/demo.sh $(EXE) $(HELPERS)
 
+# SIGN_CERT and SIGN_KEY (with SIGN_PASS_FILE and SIGN_TIMESTAMP if wanted)
+# sign wrenfold.exe in the archive with Authenticode.
 dist: win
-	@python3 scripts/dist.py --exe $(EXE) --out-dir dist
+	@python3 scripts/dist.py --exe $(EXE) --out-dir dist \
+	  $(if $(SIGN_CERT),--sign-cert "$(SIGN_CERT)") $(if $(SIGN_KEY),--sign-key "$(SIGN_KEY)") \
+	  $(if $(SIGN_PASS_FILE),--sign-pass-file "$(SIGN_PASS_FILE)") \
+	  $(if $(SIGN_TIMESTAMP),--timestamp "$(SIGN_TIMESTAMP)")
 
 bench: win
 	@cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DWRENFOLD_BENCH=ON \

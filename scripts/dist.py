@@ -2,6 +2,7 @@
 """Packs the release archive dist/wrenfold-<version>-win64.zip.
 
   dist.py --exe build/win/wrenfold.exe --out-dir dist [--root .]
+          [--sign-cert CERT --sign-key KEY [--sign-pass-file FILE] [--timestamp URL]]
 
 The archive holds wrenfold.exe, README.md, LICENSE and SHA256SUMS (the
 SHA-256 of each of the other files, in the format `sha256sum -c` reads).
@@ -12,6 +13,13 @@ enters the archive. An executable that carries a link time in its PE
 header is refused, since it would make two builds of one commit differ.
 The version in the name is the build's: the file wrenfold.version that the
 Windows build writes beside wrenfold.exe.
+
+Given a code-signing certificate and its key (PEM or DER files), the
+archive's wrenfold.exe is signed with Authenticode (SHA-256, by
+osslsigncode), with a timestamp from the server URL when one is given, and
+SHA256SUMS names the signed file. Without them the archive is the same
+bytes for the same files, as above; a signature depends on the key and,
+with a timestamp, on the time.
 """
 
 import argparse
@@ -20,7 +28,9 @@ import io
 import os
 import re
 import struct
+import subprocess
 import sys
+import tempfile
 import zipfile
 
 # The earliest time a zip entry can hold; the same for every member.
@@ -76,8 +86,33 @@ def archive_bytes(members):
     return buffer.getvalue()
 
 
-def release_members(exe, root):
-    """(name, bytes) of the release files, SHA256SUMS last."""
+def signed(data, cert, key, pass_file=None, timestamp=None):
+    """DATA, a PE image, signed with Authenticode by osslsigncode."""
+    with tempfile.TemporaryDirectory(prefix="wrenfold-sign.") as scratch:
+        unsigned = os.path.join(scratch, "unsigned.exe")
+        result = os.path.join(scratch, "signed.exe")
+        with open(unsigned, "wb") as f:
+            f.write(data)
+        command = ["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256",
+                   "-n", "Wrenfold", "-in", unsigned, "-out", result]
+        if pass_file:
+            command[6:6] = ["-readpass", pass_file]
+        if timestamp:
+            command[-4:-4] = ["-ts", timestamp]
+        try:
+            done = subprocess.run(command, capture_output=True, text=True)
+        except OSError as problem:
+            raise DistError(f"cannot run osslsigncode (scripts/install-deps.sh installs it): "
+                            f"{problem}")
+        if done.returncode != 0 or not os.path.exists(result):
+            raise DistError("signing failed:\n" + (done.stdout + done.stderr).strip())
+        with open(result, "rb") as f:
+            return f.read()
+
+
+def release_members(exe, root, signing=None):
+    """(name, bytes) of the release files, SHA256SUMS last. SIGNING: the
+    keyword arguments of signed(), or None to ship the exe as built."""
     def read(path):
         with open(path, "rb") as f:
             return f.read()
@@ -89,6 +124,8 @@ def release_members(exe, root):
     if stamp != 0:
         raise DistError(f"{exe} carries a link time (0x{stamp:08X}) in its PE header: "
                         "link it with -Wl,--no-insert-timestamp")
+    if signing:
+        members[0] = ("wrenfold.exe", signed(members[0][1], **signing))
     return members + [("SHA256SUMS", sha256sums(members))]
 
 
@@ -98,10 +135,22 @@ def main(argv=None):
     parser.add_argument("--out-dir", required=True, help="folder for the archive")
     parser.add_argument("--root", default=os.path.join(os.path.dirname(__file__), os.pardir),
                         help="the source tree (README.md, LICENSE)")
+    parser.add_argument("--sign-cert", help="code-signing certificate (PEM or DER)")
+    parser.add_argument("--sign-key", help="its private key (PEM or DER)")
+    parser.add_argument("--sign-pass-file", help="a file holding the key's password")
+    parser.add_argument("--timestamp", help="URL of an RFC 3161 timestamp server")
     options = parser.parse_args(argv)
+    signing = None
+    if options.sign_cert or options.sign_key:
+        if not (options.sign_cert and options.sign_key):
+            parser.error("signing needs both --sign-cert and --sign-key")
+        signing = {"cert": options.sign_cert, "key": options.sign_key,
+                   "pass_file": options.sign_pass_file, "timestamp": options.timestamp}
+    elif options.sign_pass_file or options.timestamp:
+        parser.error("--sign-pass-file and --timestamp need --sign-cert and --sign-key")
     try:
         version = build_version(options.exe)
-        data = archive_bytes(release_members(options.exe, options.root))
+        data = archive_bytes(release_members(options.exe, options.root, signing))
     except (DistError, OSError) as problem:
         print(f"dist: {problem}", file=sys.stderr)
         return 1

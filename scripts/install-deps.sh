@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   make cmake ninja-build clang g++ libgtest-dev nlohmann-json3-dev python3
   g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 faketime python3-jsonschema
-  ansible
+  ansible osslsigncode openssl
   libbenchmark-dev
   libclang-rt-14-dev
   clang-tidy cppcheck

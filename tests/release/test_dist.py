@@ -10,7 +10,9 @@ that two builds of one commit give the same archive.
 import hashlib
 import io
 import os
+import re
 import struct
+import subprocess
 import sys
 import tempfile
 import time
@@ -122,6 +124,41 @@ class BuiltExecutableTest(unittest.TestCase):
     def test_the_built_executable_has_no_link_time(self):
         with open(BUILT_EXE, "rb") as f:
             self.assertEqual(dist.pe_timestamp(f.read()), 0)
+
+    def test_a_signed_archive_ships_the_signed_exe_and_its_sum(self):
+        with tempfile.TemporaryDirectory() as folder:
+            cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                            "-keyout", key, "-out", cert, "-days", "2",
+                            "-subj", "/CN=Wrenfold test signing",
+                            "-addext", "extendedKeyUsage=codeSigning"],
+                           capture_output=True, check=True)
+            out = os.path.join(folder, "dist")
+            self.assertEqual(dist.main(["--exe", BUILT_EXE, "--out-dir", out,
+                                        "--sign-cert", cert, "--sign-key", key]), 0)
+            [name] = os.listdir(out)
+            with zipfile.ZipFile(os.path.join(out, name)) as archive:
+                exe = archive.read("wrenfold.exe")
+                sums = archive.read("SHA256SUMS").decode("ascii")
+            self.assertIn(f"{hashlib.sha256(exe).hexdigest()}  wrenfold.exe\n", sums)
+
+            def verify(data):
+                path = os.path.join(folder, "check.exe")
+                with open(path, "wb") as f:
+                    f.write(data)
+                return subprocess.run(["osslsigncode", "verify", "-in", path, "-CAfile", cert],
+                                      capture_output=True, text=True)
+
+            done = verify(exe)
+            self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+            digests = re.findall(r"(?:Current|Calculated) message digest\s*: ([0-9A-F]+)",
+                                 done.stdout)
+            self.assertEqual(len(digests), 2, done.stdout)
+            self.assertEqual(digests[0], digests[1])
+            # The signature covers the code: one byte changed in it fails.
+            tampered = bytearray(exe)
+            tampered[0x400] ^= 0xFF
+            self.assertNotEqual(verify(bytes(tampered)).returncode, 0)
 
 
 if __name__ == "__main__":
