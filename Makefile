@@ -38,6 +38,7 @@ test: win native fuzz-build
 	@testing/fuzz/run.sh $(FUZZ_DIR) 5
 	@python3 tests/release/test_dist.py $(EXE)
 	@python3 tests/release/test_demo.py $(EXE) $(HELPERS)
+	@python3 tests/contrib/test_summary.py $(EXE) $(HELPERS) $(CURDIR)/$(NATIVE_DIR)/wrenfold
 	@ansible-playbook --syntax-check -i contrib/ansible/inventory.example.ini \
 	  contrib/ansible/wrenfold-fleet.yml >/dev/null && echo "contrib/ansible: syntax OK"
 	@scripts/lint.sh $(CURDIR)/$(NATIVE_DIR) $(CURDIR)/$(WIN_DIR)
