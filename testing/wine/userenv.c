@@ -203,7 +203,7 @@ static LSTATUS WINAPI WrapRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options,
   return status;
 }
 
-/* --- The network ------------------------------------------------------------ */
+/* --- The scenario's lists and the network ------------------------------------ */
 
 /* The entry of LIST ("NAME=STATUS[@FROM];...", from the variable VARIABLE)
    whose NAME is the first LENGTH characters of NAME, in any case: its
@@ -424,21 +424,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 
 /* The status configured for SID, or 0. */
 static DWORD ConfiguredFailure(LPCWSTR sid) {
-  static wchar_t list[4096];
-  DWORD chars = GetEnvironmentVariableW(L"WRENFOLD_TEST_DELETE_FAIL", list, 4096);
-  if (chars == 0 || chars >= 4096) return 0;
-  size_t sidLength = wcslen(sid);
-  for (wchar_t* entry = list; *entry != 0;) {
-    wchar_t* end = wcschr(entry, L';');
-    if (end == NULL) end = entry + wcslen(entry);
-    wchar_t* equals = wcschr(entry, L'=');
-    if (equals != NULL && equals < end && (size_t)(equals - entry) == sidLength &&
-        _wcsnicmp(entry, sid, sidLength) == 0) {
-      return (DWORD)wcstoul(equals + 1, NULL, 10);
-    }
-    entry = *end == 0 ? end : end + 1;
-  }
-  return 0;
+  DWORD status = 0;
+  DWORD from = 1;
+  return FindEntry(L"WRENFOLD_TEST_DELETE_FAIL", sid, wcslen(sid), &status, &from) ? status : 0;
 }
 
 /* Removes the folder PATH (without a trailing backslash) and everything in
