@@ -1,5 +1,7 @@
 #include "Probe.h"
 
+#include <cstring>
+
 #include "engine/DecimalText.h"
 #include "engine/RunSettings.h"
 #include "engine/TargetPaths.h"
@@ -67,13 +69,21 @@ void Query(Platform& platform, const Operation& op) {
   ConsolePrint(u"\nquery %s|%s: open %d", op.Field(0), op.Field(1), status);
   if (status != 0) return;
   const int64_t offered = ParseDecimalSigned(op.Field(2));
-  uint8_t data[1024] = {};
-  uint32_t bytes = offered < 0 ? 0u : offered > 1024 ? 1024u : static_cast<uint32_t>(offered);
+  // Bytes the call does not write keep this value, so the two after the
+  // data show whether a terminator was added there.
+  uint8_t data[1024];
+  std::memset(data, 0xAB, sizeof data);
+  const uint32_t room = offered < 0 ? 0u : offered > 1024 ? 1024u : static_cast<uint32_t>(offered);
+  uint32_t bytes = room;
   uint32_t type = 0;
   status = platform.RegQueryValueEx(key, op.Field(1), &type, data, &bytes);
   ConsolePrint(u", status %d, type %u, bytes %u, data", status, type, bytes);
   const uint32_t shown = status == 0 && bytes <= sizeof data ? bytes : 0;
   for (uint32_t i = 0; i < shown; ++i) ConsolePrint(u" %u", static_cast<uint32_t>(data[i]));
+  if (status == 0 && bytes + 2 <= room) {
+    ConsolePrint(u", then %u %u", static_cast<uint32_t>(data[bytes]),
+                 static_cast<uint32_t>(data[bytes + 1]));
+  }
   platform.RegCloseKey(key);
 }
 

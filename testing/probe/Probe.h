@@ -13,7 +13,8 @@ namespace wf {
 //   trace                          later build/free operations print trace lines
 //   enum=KEY[|CHARS]               open HKLM\KEY for reading and list its subkeys (offering
 //                                  CHARS characters for each name)
-//   query=KEY|VALUE|BYTES          read a value offering BYTES bytes
+//   query=KEY|VALUE|BYTES          read a value offering BYTES bytes (and show the two
+//                                  bytes after the data, where a terminator may be added)
 //   deletekey=KEY|SUBKEY[|VALUE]   delete HKLM\KEY\SUBKEY through its parent; with VALUE,
 //                                  hold SUBKEY open across the deletion, then read VALUE
 //                                  and enumerate through that handle
