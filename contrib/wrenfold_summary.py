@@ -46,7 +46,6 @@ FAILED_CALL = re.compile(r"(?:DeleteProfile|RegOpenKeyEx|RegDeleteKey)\(.*\) fai
 COMPUTER_FAILURE = re.compile(r'Failed to .*, (?:system error -?[0-9]+ has occurred|an invalid '
                               r'registry type \([0-9]+\) was found)\.|Error -?[0-9]+ opening .*')
 EXCEPTION_EXIT_CODES = (-1073741819, 3221225477)  # 0xC0000005
-TRACE_SUMMARY = re.compile(r"(?:Profiles Directory|AllUsers Profile|DefaultUser Profile)=.*")
 
 
 class Unreadable(Exception):
@@ -61,10 +60,9 @@ def read_report(text):
     lines = text.replace("\r\n", "\n").split("\n")
     if not any(line.startswith("Wrenfold [Version ") for line in lines[:3]):
         raise Unreadable("no banner: not a report of wrenfold.exe")
-    summaries, profiles, failures = [], [], []
+    summaries = []
+    profiles, failures = [], []  # of the computer whose summary comes next
     profile = None
-    first = 0  # the first profile and failure of the computer being read
-    first_failure = 0
     text_may_follow = False  # the system's text of an error just printed
     at = 0
     while at < len(lines):
@@ -78,9 +76,8 @@ def read_report(text):
             continue
         text_may_follow = False
         if header and header.group(1).startswith("Summary for "):
-            summary = {"computer": header.group(1)[len("Summary for "):]}
-            while at < len(lines) and TRACE_SUMMARY.fullmatch(lines[at]):
-                at += 1
+            summary = {"computer": header.group(1)[len("Summary for "):],
+                       "profiles": profiles, "failures": failures}
             for prefix, field in SUMMARY_LINES:
                 value = re.fullmatch(re.escape(prefix) + r"(-?[0-9]+)( MB)?",
                                      lines[at] if at < len(lines) else "")
@@ -88,11 +85,9 @@ def read_report(text):
                     raise Unreadable(f"line {at + 1}: expected {prefix[:-1]}")
                 summary[field] = int(value.group(1))
                 at += 1
-            summary["profiles"] = profiles[first:]
-            summary["failures"] = failures[first_failure:]
-            first, first_failure = len(profiles), len(failures)
             summaries.append(summary)
-            profile = None
+            every_block_has_an_action(profiles)
+            profiles, failures, profile = [], [], None
         elif header and header.group(1) == "Settings":
             profile = None
         elif header:
@@ -121,12 +116,16 @@ def read_report(text):
             text_may_follow = True
         elif not BLOCK_LINE.fullmatch(line):
             raise Unreadable(f"line {at}: {line[:60]!r}")
+    every_block_has_an_action(profiles)
+    if profiles or not summaries:
+        raise Unreadable("no summary after the last profile: the report ends early")
+    return summaries
+
+
+def every_block_has_an_action(profiles):
     for row in profiles:
         if not row["action"]:
             raise Unreadable(f"no action for {row['folder']}: the report ends early")
-    if not summaries or first < len(profiles):
-        raise Unreadable("no summary after the last profile: the run ended before it")
-    return summaries
 
 
 def read_exit_codes(path):

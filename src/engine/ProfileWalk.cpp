@@ -10,9 +10,6 @@
 namespace wf {
 namespace {
 
-constexpr char16_t kHiveName[] = u"NTUSER.DAT";
-static_assert(sizeof kHiveName / sizeof kHiveName[0] - 1 == kHiveNameChars);
-
 // Working values of one iteration, reused from one to the next.
 struct Entry {
   PathText sid;

@@ -7,8 +7,9 @@
 
 namespace wf {
 
-// The hive file's name in a profile folder: "NTUSER.DAT".
-inline constexpr size_t kHiveNameChars = 10;
+// The hive file's name in a profile folder.
+inline constexpr char16_t kHiveName[] = u"NTUSER.DAT";
+inline constexpr size_t kHiveNameChars = sizeof kHiveName / sizeof kHiveName[0] - 1;
 // The longest profile folder in target form (its closing backslash
 // included) that still leaves room for the hive's name within the 259
 // characters a Windows path may have (MAX_PATH counts the terminator too).

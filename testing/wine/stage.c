@@ -28,8 +28,8 @@
  *   computer NAME            the reports that follow are of computer NAME
  *
  * RESULTFILE receives one line per report: "name x..", "exit N",
- * "subkey x..", "enumfailed N", "computer x..". Standard output is left to the command;
- * problems go to standard error and give exit code 2.
+ * "subkey x..", "enumfailed N", "computer x..". Standard output is left to
+ * the command; problems go to standard error and give exit code 2.
  */
 #include <stdio.h>
 #include <stdlib.h>

@@ -11,6 +11,7 @@ The playbook's summary step then runs for real against localhost over the
 same folder.
 """
 
+import copy
 import csv
 import os
 import shutil
@@ -68,7 +69,7 @@ class FleetSummary(unittest.TestCase):
             stdout, code, *_ = wine_run.run_wine(load.load_scenario(path), path, exe, ARGV0,
                                                  helpers, cls.work.name, 300)
             keep(name, stdout, code)
-        stdout, code, *_ = native.run_native(load.expanded(dict(CUT_SHORT)), "cut.json",
+        stdout, code, *_ = native.run_native(load.expanded(copy.deepcopy(CUT_SHORT)), "cut.json",
                                              native_exe, ARGV0, cls.work.name, 60)
         keep("cut", stdout, code)
         # A report cut off in the middle of a block, and one that is not a report.

@@ -157,12 +157,13 @@ def stage_remote_drives(prefix, scenario, now):
         files = remote.get("files") or []
         shares = {k.upper().rstrip("$"): v for k, v in (remote.get("shares") or {}).items()}
         drives = {f["path"][0].upper() for f in files} | set(shares) | {"C"}
+        unc = os.path.join(prefix, "dosdevices", "unc", name)
+        os.makedirs(unc)
         for drive in sorted(drives):
             root = os.path.join(prefix, "remote-drives", name, drive)
             os.makedirs(root, exist_ok=True)
-            unc = os.path.join(prefix, "dosdevices", "unc", name)
-            os.makedirs(unc, exist_ok=True)
             os.symlink(root, os.path.join(unc, drive + "$"))
+            # Each drive's folder is staged as host_path stages drive C:.
             mine = [dict(f, path="C:" + f["path"][2:]) for f in files
                     if f["path"][0].upper() == drive]
             stage_files(root, mine, now)

@@ -12,9 +12,8 @@ import subprocess
 import tempfile
 
 from . import ScenarioError
+from .load import PROFILE_LIST
 from .times import UNIX_EPOCH_TICKS, parse_scenario_time
-
-PROFILE_LIST = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"
 
 REGISTRY_TYPES = {
     "REG_NONE": 0, "REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3,
@@ -193,10 +192,7 @@ def job_lines(scenario, argv0, output):
                 DELETE_RIGHT if key.get("denyDelete") else 0)
             if mask:
                 lines.append(f"deny {utf16_field(root + key_path)} {mask}")
-    placed = [(entry["path"], entry) for entry in local.get("files") or []]
-    for name, remote in sorted((scenario.get("remotes") or {}).items()):
-        placed += [(share_path(name, entry["path"]), entry) for entry in remote.get("files") or []]
-    for path, entry in placed:
+    for path, entry in placed_files(scenario):
         if "attributes" in entry:
             base = 0 if entry.get("directory") else 0x20
             lines.append(f"attrib {utf16_field(path)} {int(entry['attributes']) | base}")
@@ -206,13 +202,9 @@ def job_lines(scenario, argv0, output):
         else:
             lines.append(f"env {utf16_field(name)} {utf16_field(text)}")
     lines.append("name")
-    for entry in local.get("files") or []:
+    for path, entry in placed_files(scenario):
         if entry.get("heldOpen"):
-            lines.append(f"hold {utf16_field(entry['path'])}")
-    for name, remote in sorted((scenario.get("remotes") or {}).items()):
-        for entry in remote.get("files") or []:
-            if entry.get("heldOpen"):
-                lines.append(f"hold {utf16_field(share_path(name, entry['path']))}")
+            lines.append(f"hold {utf16_field(path)}")
     command_line = subprocess.list2cmdline([argv0] + list(scenario.get("arguments", [])))
     lines.append(f"output {utf16_field(windows_path_of(output))}")
     lines.append(f"run {utf16_field(argv0)} {utf16_field(command_line)}")
@@ -224,9 +216,14 @@ def job_lines(scenario, argv0, output):
     return "".join(line + "\n" for line in lines)
 
 
-def share_path(computer, path):
-    """A path of a remote computer as the running computer reaches it."""
-    return f"\\\\{computer}\\{path[0]}$" + path[2:]
+def placed_files(scenario):
+    """(path as the running computer reaches it, entry) for the files of
+    every computer: a remote computer's through its administrative share."""
+    for entry in (scenario.get("local") or {}).get("files") or []:
+        yield entry["path"], entry
+    for name, remote in sorted((scenario.get("remotes") or {}).items()):
+        for entry in remote.get("files") or []:
+            yield f"\\\\{name}\\{entry['path'][0]}$" + entry["path"][2:], entry
 
 
 def read_results(path):
