@@ -67,7 +67,7 @@ def main(argv=None):
     signal.signal(signal.SIGTERM, lambda number, frame: sys.exit(128 + number))
     try:
         scenario = load_scenario(path)
-        runners = scenario.get("runners", ["native"])
+        runners = scenario.get("runners", ["native", "wine"])
         if options.runner not in runners:
             print(f"skipped: {shown} runs on {', '.join(runners)} only")
             return SKIPPED
