@@ -58,10 +58,18 @@ PROFILE_LIST_VALUES = {
 }
 
 
+CURRENT_VERSION = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"
+
+
 def expanded(scenario):
-    """SCENARIO with the profiles of each computer written out as the
+    """SCENARIO with a remote computer's build written out as its
+    CurrentBuildNumber value, and the profiles of each computer as the
     ProfileList keys and the files they stand for (docs/SCENARIOS.md,
-    "Profiles")."""
+    "Computer")."""
+    for remote in scenario.get("remotes", {}).values():
+        if "build" in remote:
+            add_key(remote.setdefault("registry", {}), CURRENT_VERSION,
+                    {"values": {"CurrentBuildNumber": remote.pop("build")}})
     for computer in [scenario.get("local")] + list(scenario.get("remotes", {}).values()):
         if computer is None or "profiles" not in computer:
             continue
@@ -95,7 +103,7 @@ def expanded(scenario):
 
 def add_key(registry, name, key):
     if name in registry:
-        raise ScenarioError(f"the key {name} is given both by profiles and by registry")
+        raise ScenarioError(f"the key {name} is given both in short and by registry")
     registry[name] = key
 
 
