@@ -62,10 +62,13 @@ CURRENT_VERSION = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"
 
 
 def expanded(scenario):
-    """SCENARIO with a remote computer's build written out as its
-    CurrentBuildNumber value, and the profiles of each computer as the
-    ProfileList keys and the files they stand for (docs/SCENARIOS.md,
-    "Computer")."""
+    """SCENARIO with its short forms written out (docs/SCENARIOS.md): the
+    ProfileList path for {ProfileList} in the arguments, a remote computer's
+    CurrentBuildNumber value for its build, and the ProfileList keys and
+    files of each computer's profiles."""
+    if "arguments" in scenario:
+        scenario["arguments"] = [a.replace("{ProfileList}", PROFILE_LIST)
+                                 for a in scenario["arguments"]]
     for remote in scenario.get("remotes", {}).values():
         if "build" in remote:
             add_key(remote.setdefault("registry", {}), CURRENT_VERSION,
