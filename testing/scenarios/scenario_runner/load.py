@@ -4,6 +4,7 @@ expects."""
 
 import json
 import os
+import re
 
 from . import ScenarioError
 
@@ -62,10 +63,11 @@ CURRENT_VERSION = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"
 
 
 def expanded(scenario):
-    """SCENARIO with its short forms written out (docs/SCENARIOS.md): the
-    ProfileList path for {ProfileList} in the arguments, a remote computer's
+    """SCENARIO with its short forms written out (docs/SCENARIOS.md): a run
+    of one character for each {C*n}, the ProfileList path for {ProfileList} in the arguments, a remote computer's
     CurrentBuildNumber value for its build, and the ProfileList keys and
     files of each computer's profiles."""
+    scenario = repeated(scenario)
     if "arguments" in scenario:
         scenario["arguments"] = [a.replace("{ProfileList}", PROFILE_LIST)
                                  for a in scenario["arguments"]]
@@ -104,6 +106,22 @@ def expanded(scenario):
     return scenario
 
 
+# {C*n}: the character C n times, for the long names whose length is the case.
+REPEAT = re.compile(r"\{(.)\*([0-9]+)\}")
+
+
+def repeated(value):
+    """VALUE (a scenario, or any part of one) with every {C*n} in its texts
+    written out."""
+    if isinstance(value, str):
+        return REPEAT.sub(lambda m: m.group(1) * int(m.group(2)), value)
+    if isinstance(value, list):
+        return [repeated(item) for item in value]
+    if isinstance(value, dict):
+        return {key: repeated(item) for key, item in value.items()}
+    return value
+
+
 def add_key(registry, name, key):
     if name in registry:
         raise ScenarioError(f"the key {name} is given both in short and by registry")
@@ -119,6 +137,7 @@ def expected_stdout(scenario, path):
     out_path = os.path.join(os.path.dirname(os.path.abspath(path)), name)
     try:
         with open(out_path, "rb") as f:
-            return f.read(), out_path
+            text = f.read().decode("latin-1")
+        return repeated(text).encode("latin-1"), out_path
     except OSError:
         raise ScenarioError(f"the expected output {out_path} is missing")
