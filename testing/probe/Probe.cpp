@@ -336,9 +336,7 @@ void Now(Platform& platform) {
 
 // The raw free-space query. The figures are the machine's own under Wine,
 // so only how they relate is shown.
-// With "figures", the three figures themselves (for a simulated volume; a
-// real disk's are its own).
-void DiskFree(Platform& platform, const char16_t* path, bool figures) {
+void DiskFree(Platform& platform, const char16_t* path) {
   uint64_t available = 0;
   uint64_t total = 0;
   uint64_t totalFree = 0;
@@ -349,9 +347,6 @@ void DiskFree(Platform& platform, const char16_t* path, bool figures) {
     ConsolePrint(u", available<=free %d, free<=total %d, total>0 %d",
                  static_cast<int32_t>(available <= totalFree),
                  static_cast<int32_t>(totalFree <= total), static_cast<int32_t>(total > 0));
-    if (figures) {
-      ConsolePrint(u", available %I64u, total %I64u, free %I64u", available, total, totalFree);
-    }
   } else {
     ConsolePrint(u", error %u", platform.GetLastError());
   }
@@ -417,7 +412,7 @@ int32_t ProbeMain(Platform& platform, int argc, const char16_t* const* argv) {
     } else if (Equals(name, u"now")) {
       Now(platform);
     } else if (Equals(name, u"diskfree")) {
-      DiskFree(platform, op.Field(0), Equals(op.Field(1), u"figures"));
+      DiskFree(platform, op.Field(0));
     } else if (Equals(name, u"deleteprofile")) {
       DeleteProfile(platform, op);
     } else if (Equals(name, u"key")) {

@@ -36,8 +36,8 @@ namespace wf {
 //   calendar=TICKS                 FileTimeToSystemTime of a file time
 //   localtime=TICKS                a UTC file time as local time: bias and calendar
 //   now                            the clock in UTC and local calendar form
-//   diskfree=PATH[|figures]        GetDiskFreeSpaceExW on PATH (with "figures", the three
-//                                  figures too)
+//   diskfree=PATH                  GetDiskFreeSpaceExW on PATH: whether it succeeds and
+//                                  how its three figures relate
 //   deleteprofile=SID|PATH|COMPUTER DeleteProfileW (empty PATH, COMPUTER: none)
 // Returns 0, or 87 for an operation it does not know.
 int32_t ProbeMain(Platform& platform, int argc, const char16_t* const* argv);
