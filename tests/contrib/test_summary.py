@@ -75,14 +75,14 @@ class FleetSummary(unittest.TestCase):
 
     def test_every_computer_has_a_row_with_its_counts_or_why_it_has_none(self):
         # A run over a list of computers: shares not reached, then failures before the walk.
-        early = ["1722", "0", "0"]
+        early = ["1326", "0", "0"]
         fields = ("exit_code", "profiles_enumerated", "profiles_deleted", "note")
         self.assertEqual({name: [row[f] for f in fields] for name, row in self.computers.items()}, {
             "demo": ["1223", "7", "0", ""],
             "failed": ["5", "5", "2", ""],
             "unexpected": ["0", "16", "9", ""],
-            "PC08": ["1722", "3", "0", ""], "PC09": ["1722", "1", "0", ""],
-            "PC10": ["1722", "1", "0", ""],
+            "PC08": ["1326", "3", "0", ""], "PC09": ["1326", "1", "0", ""],
+            "PC10": ["1326", "1", "0", ""],
             "PC11": early + [r'Failed to query "\\PC11\HKLM\Software\Microsoft\Windows NT'
                              r'\CurrentVersion\CurrentBuildNumber", an invalid registry type'
                              ' (4) was found.'],
