@@ -4,12 +4,6 @@
 #include <cstdlib>
 
 namespace wf::fuzz {
-namespace {
-
-constexpr std::string_view kHeader = "\r\n\r\n[";
-constexpr std::string_view kAction = "\r\nAction=";
-
-}  // namespace
 
 void CheckLineEnds(std::string_view output, Findings& findings) {
   for (size_t i = 0; i < output.size(); ++i) {
@@ -18,35 +12,6 @@ void CheckLineEnds(std::string_view output, Findings& findings) {
       return;
     }
   }
-}
-
-int CheckProfileBlocks(std::string_view output, Findings& findings) {
-  int profiles = 0;
-  size_t at = output.find(kHeader);
-  while (at != std::string_view::npos) {
-    const size_t body = at + kHeader.size();
-    const size_t next = output.find(kHeader, body);
-    const std::string_view rest = output.substr(body);
-    if (rest.rfind("Settings]", 0) == 0 || rest.rfind("Summary for ", 0) == 0) {
-      at = next;
-      continue;
-    }
-    ++profiles;
-    const std::string_view block =
-        output.substr(body, next == std::string_view::npos ? std::string_view::npos : next - body);
-    int actions = 0;
-    for (size_t a = block.find(kAction); a != std::string_view::npos;
-         a = block.find(kAction, a + kAction.size())) {
-      ++actions;
-    }
-    if (actions != 1) {
-      const size_t lineEnd = block.find('\r');
-      findings.push_back("profile block [" + std::string(block.substr(0, lineEnd)) + " has " +
-                         std::to_string(actions) + " Action= lines");
-    }
-    at = next;
-  }
-  return profiles;
 }
 
 std::optional<int64_t> ReadCounter(std::string_view output, std::string_view label) {
@@ -90,6 +55,14 @@ void ShowRun(const std::vector<std::u16string>& arguments, std::string_view outp
   std::fprintf(stderr, "==== output ====\n");
   std::fwrite(output.data(), 1, output.size(), stderr);
   std::fprintf(stderr, "\n==== exit code %u ====\n", static_cast<unsigned>(exitCode));
+}
+
+std::u16string Utf16Units(const uint8_t* bytes, size_t size) {
+  std::u16string units;
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+  }
+  return units;
 }
 
 std::string Printable(std::u16string_view text) {

@@ -5,6 +5,7 @@
 // U+00FF, one byte each, with every line feed preceded by a carriage return.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,30 +29,31 @@ std::u16string TakeText(FuzzedDataProvider& data, size_t maxChars) {
   return text;
 }
 
-// The bytes the console must write for formatted characters.
-std::string StreamBytes(std::u16string_view wide, int32_t* charsWritten) {
-  std::string bytes;
+// Prints through a console attached to sim and checks what comes out, and
+// the number of characters returned, against the formatted characters.
+template <typename Print>
+void CheckPrinted(const char* what, wf::sim::SimPlatform& sim, std::u16string_view formatted,
+                  Print print, Findings& findings) {
+  const size_t before = sim.StandardOutput().size();
+  wf::ConsoleAttach(sim);
+  const int32_t returned = print();
+  wf::ConsoleFlush();
+  std::string expected;
   int32_t written = 0;
-  for (const char16_t c : wide) {
+  for (const char16_t c : formatted) {
     if (c > 0xFF) break;
-    if (c == u'\n') bytes.push_back('\r');
-    bytes.push_back(static_cast<char>(static_cast<unsigned char>(c)));
+    if (c == u'\n') expected.push_back('\r');
+    expected.push_back(static_cast<char>(c));
     ++written;
   }
-  *charsWritten = written;
-  return bytes;
-}
-
-void CheckPrinted(std::string_view what, const std::string& printed, const std::string& expected,
-                  int32_t returned, int32_t expectedChars, Findings& findings) {
-  wf::fuzz::CheckLineEnds(printed, findings);
+  const std::string printed = sim.StandardOutput().substr(before);
   if (printed != expected) {
     findings.push_back(std::string(what) + ": " + std::to_string(printed.size()) +
                        " bytes printed, " + std::to_string(expected.size()) + " expected");
   }
-  if (returned != expectedChars) {
+  if (returned != written) {
     findings.push_back(std::string(what) + ": returned " + std::to_string(returned) + ", " +
-                       std::to_string(expectedChars) + " characters written");
+                       std::to_string(written) + " characters written");
   }
 }
 
@@ -101,61 +103,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const size_t capacity = data.ConsumeIntegralInRange<size_t>(1, 300);
 
   // The rest of the input is the text, two bytes a character.
-  std::u16string text;
   const std::vector<uint8_t> rest = data.ConsumeRemainingBytes<uint8_t>();
-  for (size_t i = 0; i + 1 < rest.size(); i += 2) {
-    const auto c = static_cast<char16_t>(rest[i] | (rest[i + 1] << 8));
-    if (c != 0) text.push_back(c);
-  }
+  std::u16string text = wf::fuzz::Utf16Units(rest.data(), rest.size());
+  std::erase(text, u'\0');
 
   Findings findings;
 
-  // The formatter into a buffer of exactly the capacity given: the result
-  // ends within it, terminated, and is a prefix of the uncut result.
+  // The formatter into a buffer of exactly the capacity given: the result is
+  // the start of the uncut one, as much as fits, terminated.
   std::vector<char16_t> cut(capacity);
   const size_t cutLength =
       wf::FormatToBuffer(cut.data(), capacity, text.c_str(), args.data(), args.size());
-  size_t whole = text.size() + 2;
-  for (const std::u16string& w : wideArgs) whole += w.size();
-  for (const std::string& n : narrowArgs) whole += n.size();
-  whole += 30 * args.size();
+  // Room for the text and the longest argument of any kind at each conversion.
+  const size_t whole = text.size() + 40 * args.size() + 2;
   std::vector<char16_t> uncut(whole);
   const size_t fullLength =
       wf::FormatToBuffer(uncut.data(), whole, text.c_str(), args.data(), args.size());
-  if (cutLength >= capacity || cut[cutLength] != 0) {
-    findings.push_back("FormatToBuffer: result not terminated within its capacity");
-  } else if (std::u16string_view(cut.data(), cutLength) !=
-             std::u16string_view(uncut.data(), fullLength).substr(0, cutLength)) {
-    findings.push_back("FormatToBuffer: the cut result is not a prefix of the whole one");
-  } else if (cutLength != (fullLength < capacity - 1 ? fullLength : capacity - 1)) {
-    findings.push_back("FormatToBuffer: cut at " + std::to_string(cutLength) + " of " +
-                       std::to_string(fullLength) + " with capacity " + std::to_string(capacity));
-  }
   if (fullLength + 1 >= whole) findings.push_back("FormatToBuffer: longer than its parts");
+  const size_t kept = std::min(fullLength, capacity - 1);
+  if (cutLength != kept ||
+      std::u16string_view(cut.data(), kept + 1) != std::u16string(uncut.data(), kept) + u'\0') {
+    findings.push_back("FormatToBuffer: cut at " + std::to_string(cutLength) + " of " +
+                       std::to_string(fullLength) + " with capacity " + std::to_string(capacity) +
+                       ", not the start of the whole result, terminated");
+  }
 
   wf::sim::SimPlatform sim;
   sim.CaptureStandardOutput(isConsole);
-
-  // The text as the argument of "%s".
-  wf::ConsoleAttach(sim);
-  const int32_t plainReturned = wf::ConsolePrint(u"%s", text.c_str());
-  wf::ConsoleFlush();
-  int32_t plainChars = 0;
-  const std::string plainExpected = StreamBytes(text, &plainChars);
-  CheckPrinted("%s", sim.StandardOutput(), plainExpected, plainReturned, plainChars, findings);
-  const std::string plainPrinted = sim.StandardOutput();
-
-  // The text as the format.
-  wf::ConsoleAttach(sim);
-  const int32_t formatReturned = wf::ConsolePrintArgs(text.c_str(), args.data(), args.size());
-  wf::ConsoleFlush();
-  int32_t formatChars = 0;
-  const std::string formatExpected =
-      StreamBytes(std::u16string_view(uncut.data(), fullLength), &formatChars);
-  const std::string& all = sim.StandardOutput();
-  CheckPrinted("format", all.substr(plainPrinted.size()), formatExpected, formatReturned,
-               formatChars, findings);
-
-  wf::fuzz::ReportFindings(findings, all);
+  CheckPrinted(
+      "%s", sim, text, [&] { return wf::ConsolePrint(u"%s", text.c_str()); }, findings);
+  CheckPrinted(
+      "format", sim, std::u16string_view(uncut.data(), fullLength),
+      [&] { return wf::ConsolePrintArgs(text.c_str(), args.data(), args.size()); }, findings);
+  wf::fuzz::ReportFindings(findings, sim.StandardOutput());
   return 0;
 }
