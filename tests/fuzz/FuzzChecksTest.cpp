@@ -96,7 +96,7 @@ TEST(FuzzChecks, EveryKindOfWrongPassIsReported) {
         ": its folder does not exist", ": its hive is in use", "days old, minimum",
         ": its hive was written in the future", ": no hive to date it by",
         ": local profile with /R", ": its profile path is not usable", "yes keys and no /y",
-        "in a run that must not walk the profiles"}},
+        "in a run that must not walk the profiles", "no summary counters"}},
       {&RemoveEveryEntry,
        200,
        {": its folder exists", ": its profile path is not usable", ": its folder is unreachable"}},

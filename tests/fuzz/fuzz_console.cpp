@@ -109,9 +109,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
   Findings findings;
 
-  // The formatter into a buffer of exactly the capacity given: the result is
-  // the start of the uncut one, as much as fits, terminated.
-  std::vector<char16_t> cut(capacity);
+  // The formatter into a buffer of exactly the capacity given, filled with
+  // something else first: the result is the start of the uncut one, as much
+  // as fits, terminated.
+  std::vector<char16_t> cut(capacity, u'#');
   const size_t cutLength =
       wf::FormatToBuffer(cut.data(), capacity, text.c_str(), args.data(), args.size());
   // Room for the text and the longest argument of any kind at each conversion.
