@@ -32,21 +32,18 @@ const char* MixName(Mix mix) {
 
 void StageComputer(sim::SimPlatform& platform, Mix mix, uint32_t entries) {
   sim::SimComputer& computer = platform.Local();
-  const std::u16string list(sim::kProfileListPath);
-  computer.SetString(list, u"ProfilesDirectory", u"%SystemDrive%\\Users", kRegExpandSz);
-  computer.SetString(list, u"Public", u"C:\\Users\\Public");
-  computer.SetString(list, u"Default", u"C:\\Users\\Default");
+  computer.SetUsualProfileList();
   computer.AddFolder(u"C:\\Users\\Public");
   computer.AddFolder(u"C:\\Users\\Default");
 
   const FileTime young = platform.Now() - 1 * sim::kTicksPerDay;
   const FileTime old = platform.Now() - 400 * sim::kTicksPerDay;
   for (uint32_t n = 0; n < entries; ++n) {
-    const std::u16string folder = u"C:\\Users\\User" + Decimal(n);
-    const std::u16string key = list + u"\\S-1-5-21-1-1-1-" + Decimal(1000 + n);
-    computer.SetString(key, u"ProfileImagePath", folder, kRegExpandSz);
-    if (mix == Mix::HalfOrphaned && n % 2 == 1) continue;
-    computer.AddFile(folder + u"\\NTUSER.DAT", mix == Mix::Old ? old : young);
+    const bool orphaned = mix == Mix::HalfOrphaned && n % 2 == 1;
+    computer.AddProfile(u"S-1-5-21-1-1-1-" + Decimal(1000 + n), u"C:\\Users\\User" + Decimal(n),
+                        orphaned          ? 0
+                        : mix == Mix::Old ? old
+                                          : young);
   }
 }
 

@@ -189,6 +189,24 @@ void SimComputer::SetMultiString(std::u16string_view keyPath, std::u16string_vie
   SetValue(keyPath, valueName, kRegMultiSz, std::move(bytes));
 }
 
+void SimComputer::SetUsualProfileList() {
+  SetString(kProfileListPath, u"ProfilesDirectory", u"%SystemDrive%\\Users", kRegExpandSz);
+  SetString(kProfileListPath, u"Public", u"C:\\Users\\Public");
+  SetString(kProfileListPath, u"Default", u"C:\\Users\\Default");
+}
+
+SimFile* SimComputer::AddProfile(std::u16string_view sid, std::u16string_view path,
+                                 FileTime hiveWritten, std::u16string_view hiveFolder) {
+  std::u16string key(kProfileListPath);
+  key += u"\\";
+  key += sid;
+  SetString(key, u"ProfileImagePath", path, kRegExpandSz);
+  if (hiveWritten == 0) return nullptr;
+  std::u16string hive(hiveFolder.empty() ? path : hiveFolder);
+  hive += u"\\NTUSER.DAT";
+  return &AddFile(hive, hiveWritten);
+}
+
 std::vector<std::u16string> SimComputer::SubkeyNames(std::u16string_view path) const {
   std::vector<std::u16string> names;
   if (const SimKey* key = FindKey(path)) {

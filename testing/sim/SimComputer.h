@@ -124,6 +124,14 @@ class SimComputer {
   void SetDword(std::u16string_view keyPath, std::u16string_view valueName, uint32_t number);
   void SetMultiString(std::u16string_view keyPath, std::u16string_view valueName,
                       const std::vector<std::u16string>& texts);
+  // The ProfileList values of a usual computer: ProfilesDirectory
+  // %SystemDrive%\Users (REG_EXPAND_SZ), Public and Default under C:\Users.
+  void SetUsualProfileList();
+  // A ProfileList entry for sid whose ProfileImagePath (REG_EXPAND_SZ) is
+  // path and, unless hiveWritten is 0, its hive NTUSER.DAT written then, in
+  // hiveFolder (by default the path as stored). Returns the hive, or null.
+  SimFile* AddProfile(std::u16string_view sid, std::u16string_view path, FileTime hiveWritten,
+                      std::u16string_view hiveFolder = {});
   // Subkey names in enumeration order; empty when the key does not exist.
   std::vector<std::u16string> SubkeyNames(std::u16string_view path) const;
   std::vector<std::u16string> ProfileKeys() const { return SubkeyNames(kProfileListPath); }

@@ -35,20 +35,15 @@ void Stage(SimPlatform& sim) {
       {u"S-1-5-21-1-1-1-1004", u"C:\\Users\\Gone", 0},
       {u"S-1-5-21-1-1-1-1005", u"D:\\Profiles\\Far", 50},
   };
-  const std::u16string list(wf::sim::kProfileListPath);
   for (SimComputer* computer : {&sim.Local(), &sim.AddRemote(u"PC07")}) {
     computer->SetString(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", u"CurrentBuildNumber",
                         u"7601");
-    computer->SetString(list, u"ProfilesDirectory", u"%SystemDrive%\\Users", wf::kRegExpandSz);
-    computer->SetString(list, u"Public", u"C:\\Users\\Public");
-    computer->SetString(list, u"Default", u"C:\\Users\\Default");
+    computer->SetUsualProfileList();
     computer->AddFolder(u"C:\\Users\\Public");
     for (const auto& profile : kProfiles) {
-      computer->SetString(list + u"\\" + profile.sid, u"ProfileImagePath", profile.folder,
-                          wf::kRegExpandSz);
-      if (profile.hiveAge == 0) continue;
-      computer->AddFile(std::u16string(profile.folder) + u"\\NTUSER.DAT",
-                        sim.Now() - profile.hiveAge * wf::sim::kTicksPerDay);
+      computer->AddProfile(
+          profile.sid, profile.folder,
+          profile.hiveAge == 0 ? 0 : sim.Now() - profile.hiveAge * wf::sim::kTicksPerDay);
     }
     computer->FindFile(u"C:\\Users\\Busy\\NTUSER.DAT")->heldOpen = true;
   }

@@ -28,17 +28,14 @@ constexpr int32_t kAccessViolationExit = static_cast<int32_t>(kExceptionAccessVi
 // skipped name, a hive in use, a young profile, three old ones, an orphaned
 // entry, and two entries without a usable path.
 void StageMixedComputer(const sim::SimPlatform& sim, sim::SimComputer& pc) {
-  const std::u16string list(sim::kProfileListPath);
-  pc.SetString(list, u"ProfilesDirectory", u"%SystemDrive%\\Users", kRegExpandSz);
-  pc.SetString(list, u"Public", u"C:\\Users\\Public");
-  pc.SetString(list, u"Default", u"C:\\Users\\Default");
+  pc.SetUsualProfileList();
   // Every protected profile holds an old hive, so that a protection lost to
   // a fault shows as a deletion.
   const struct {
     const char16_t* sid;
-    const char16_t* folder;
+    const char16_t* path;
     uint64_t hiveHours;                // the age of its hive; 0: the folder is gone
-    const char16_t* stored = nullptr;  // the path as stored, when not the folder
+    const char16_t* folder = nullptr;  // the hive's folder, when not the path as stored
   } kProfiles[] = {
       {u"s-1-5-18", u"C:\\Windows\\System32\\config\\systemprofile", 400 * 24},
       {u"S-1-5-21-1-1-1-1000", u"C:\\Users\\Public", 400 * 24},
@@ -46,19 +43,19 @@ void StageMixedComputer(const sim::SimPlatform& sim, sim::SimComputer& pc) {
       {u"S-1-5-21-1-1-1-1002", u"C:\\Users\\Admin", 400 * 24},
       {u"S-1-5-21-1-1-1-1003", u"C:\\Users\\Busy", 400 * 24},
       {u"S-1-5-21-1-1-1-1004", u"C:\\Users\\Young", 29 * 24 + 23},
-      {u"S-1-5-21-1-1-1-1005", u"C:\\Users\\Old", 30 * 24 + 5, u"%SystemDrive%\\Users\\Old"},
+      {u"S-1-5-21-1-1-1-1005", u"%SystemDrive%\\Users\\Old", 30 * 24 + 5, u"C:\\Users\\Old"},
       {u"S-1-5-21-1-1-1-1006", u"C:\\Users\\Gone", 0},
       {u"S-1-5-21-1-1-1-1009", u"C:\\Users\\Old2", 45 * 24},
       {u"S-1-5-21-1-1-1-1010", u"C:\\Users\\Old3", 60 * 24 + 2},
   };
   for (const auto& profile : kProfiles) {
-    pc.SetString(list + u"\\" + profile.sid, u"ProfileImagePath",
-                 profile.stored != nullptr ? profile.stored : profile.folder, kRegExpandSz);
-    if (profile.hiveHours == 0) continue;
-    pc.AddFile(std::u16string(profile.folder) + u"\\NTUSER.DAT",
-               sim.Now() - profile.hiveHours * (sim::kTicksPerDay / 24));
+    const FileTime written =
+        profile.hiveHours == 0 ? 0 : sim.Now() - profile.hiveHours * (sim::kTicksPerDay / 24);
+    pc.AddProfile(profile.sid, profile.path, written,
+                  profile.folder != nullptr ? profile.folder : u"");
   }
   pc.FindFile(u"C:\\Users\\Busy\\NTUSER.DAT")->heldOpen = true;
+  const std::u16string list(sim::kProfileListPath);
   pc.SetDword(list + u"\\S-1-5-21-1-1-1-1007", u"Flags", 0);
   pc.SetDword(list + u"\\S-1-5-21-1-1-1-1008", u"ProfileImagePath", 7);
 }

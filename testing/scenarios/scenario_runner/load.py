@@ -48,7 +48,8 @@ def load_scenario(path):
     return expanded(scenario)
 
 
-PROFILE_LIST = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"
+CURRENT_VERSION = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"
+PROFILE_LIST = CURRENT_VERSION + "\\ProfileList"
 
 # The ProfileList values of a usual computer, stated in a scenario only where
 # a case needs them otherwise (null removes one).
@@ -59,14 +60,11 @@ PROFILE_LIST_VALUES = {
 }
 
 
-CURRENT_VERSION = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"
-
-
 def expanded(scenario):
     """SCENARIO with its short forms written out (docs/SCENARIOS.md): a run
-    of one character for each {C*n}, the ProfileList path for {ProfileList} in the arguments, a remote computer's
-    CurrentBuildNumber value for its build, and the ProfileList keys and
-    files of each computer's profiles."""
+    of one character for each {C*n}, the ProfileList path for {ProfileList}
+    in the arguments, a remote computer's CurrentBuildNumber value for its
+    build, and the ProfileList keys and files of each computer's profiles."""
     scenario = repeated(scenario)
     if "arguments" in scenario:
         scenario["arguments"] = [a.replace("{ProfileList}", PROFILE_LIST)
