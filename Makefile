@@ -7,6 +7,8 @@
 #   with SIGN_CERT and SIGN_KEY when they are given).
 # make fuzz: each libFuzzer target in turn for FUZZ_SECONDS (default 60),
 #   going on past findings; they are listed at the end.
+# make mutants: the planted faults of testing/mutants/mutants.json, one at a
+#   time in a copy of the tree; says which ones no test catches.
 
 NATIVE_DIR := build/native
 WIN_DIR    := build/win
@@ -16,7 +18,7 @@ FUZZ_SECONDS ?= 60
 EXE        := $(CURDIR)/$(WIN_DIR)/wrenfold.exe
 HELPERS    := $(CURDIR)/$(NATIVE_DIR)/testing/wine
 
-.PHONY: all deps native win test lint demo dist bench fuzz fuzz-build clean
+.PHONY: all deps native win test lint demo dist bench fuzz fuzz-build mutants clean
 
 all: native win
 
@@ -78,6 +80,12 @@ fuzz-build: deps
 
 fuzz: fuzz-build
 	@testing/fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS) --keep-going
+
+# Each fault in a copy of the tree (build/mutants), its builds brought up to
+# date and the tests that can see it run; MUTANTS_ARGS go to the runner
+# (--only ids, --file pattern).
+mutants: deps
+	@python3 testing/mutants/run_mutants.py $(MUTANTS_ARGS)
 
 clean:
 	rm -rf build
