@@ -316,7 +316,10 @@ void SimPlatform::SetLastError(uint32_t error) {
 // --- System information ----------------------------------------------------
 
 bool SimPlatform::GetComputerName(char16_t* buffer, uint32_t* size) {
+  // A failed call leaves the buffer's contents undefined: fill what was
+  // offered with characters that are not a name, unterminated.
   if (const uint32_t status = Tick("GetComputerName")) {
+    if (buffer != nullptr && size != nullptr) std::fill(buffer, buffer + *size, u'\xCDCD');
     lastError_ = status;
     return false;
   }
@@ -327,6 +330,7 @@ bool SimPlatform::GetComputerName(char16_t* buffer, uint32_t* size) {
   const std::u16string& name = Local().name;
   const auto needed = static_cast<uint32_t>(name.size() + 1);
   if (buffer == nullptr || *size < needed) {
+    if (buffer != nullptr) std::fill(buffer, buffer + *size, u'\xCDCD');
     *size = needed;
     lastError_ = kErrorBufferOverflow;
     return false;
@@ -498,6 +502,13 @@ bool SimPlatform::ReadConsoleInput(ConsoleInputEvent* event) {
   if (!consoleInputOpen_ || event == nullptr) {
     lastError_ = kErrorInvalidHandle;
     return false;
+  }
+  // With processed input on (ENABLE_PROCESSED_INPUT, the console's usual
+  // mode), Ctrl+C is handled by the system and never reaches the buffer.
+  constexpr uint32_t kProcessedInput = 0x0001;
+  while (!consoleEvents_.empty() && (consoleMode_ & kProcessedInput) != 0 &&
+         consoleEvents_.front().isKeyEvent && consoleEvents_.front().character == 3) {
+    consoleEvents_.pop_front();
   }
   if (consoleEvents_.empty()) {
     lastError_ = kErrorHandleEof;

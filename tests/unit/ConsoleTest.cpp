@@ -47,7 +47,9 @@ TEST(ConsoleKey, TwoPartKeysByModifierAndKeyKind) {
     int second;  // -1: no code, the key is skipped
   };
   const Case cases[] = {
+      {87, 0, 224, 133},                                  // F11
       {88, 0, 224, 134},                                  // F12
+      {60, kRightCtrlPressed, 0, 95},                     // right Ctrl
       {59, kShiftPressed | kLeftCtrlPressed, 0, 94},      // Ctrl over Shift
       {59, kLeftCtrlPressed | kRightAltPressed, 0, 104},  // Alt over Ctrl
       {72, 0, 0, 72},                                     // number-pad 8 without NumLock

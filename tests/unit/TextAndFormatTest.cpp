@@ -39,8 +39,10 @@ TEST(Formatter, ConversionsAndTheCut) {
 TEST(NumberReading, SignsAndTheFiveCharactersOfAnAge) {
   EXPECT_EQ(ParseMinimumAge(u"000030"), 3);
   EXPECT_EQ(ParseMinimumAge(u" +7x"), 7);
+  EXPECT_EQ(ParseMinimumAge(u"\t\r\n9"), 9);
   EXPECT_EQ(ParseMinimumAge(u"-5"), kMinimumAgeNotGiven);
   EXPECT_EQ(ParseDecimalUnsigned(u"-1"), 4294967295u);
+  EXPECT_EQ(ParseDecimalUnsigned(u"-99999999999"), 4294967295u);
 }
 
 TEST(TargetPath, CutsTheComputerNameAt257) {
