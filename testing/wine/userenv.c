@@ -48,41 +48,13 @@
 #include <wchar.h>
 #include <windows.h>
 
+#include "standin_shared.h"
+
 #define PROFILE_LIST L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"
 
 /* --- The runner's log ----------------------------------------------------- */
 
 static HANDLE logFile = INVALID_HANDLE_VALUE;
-
-/* Line under construction, written in one go: room for a SID, a path of
-   MAX_PATH characters and a computer name at four hex digits each. */
-struct Line {
-  char text[4096];
-  size_t length;
-};
-
-static void Put(struct Line* line, const char* text) {
-  while (*text != 0 && line->length + 1 < sizeof line->text) line->text[line->length++] = *text++;
-}
-
-static void PutText(struct Line* line, const wchar_t* text) {
-  static const char digits[] = "0123456789abcdef";
-  if (text == NULL) {
-    Put(line, " -");
-    return;
-  }
-  Put(line, " x");
-  for (; *text != 0; ++text) {
-    /* Four hex digits per character; a text too long to fit is cut. */
-    if (line->length + 5 >= sizeof line->text) break;
-    const unsigned value = (unsigned)*text;
-    const unsigned char bytes[2] = {(unsigned char)(value & 0xFF), (unsigned char)(value >> 8)};
-    for (int i = 0; i < 2; ++i) {
-      line->text[line->length++] = digits[bytes[i] >> 4];
-      line->text[line->length++] = digits[bytes[i] & 15];
-    }
-  }
-}
 
 static void PutNumber(struct Line* line, unsigned long number) {
   char digits[24];
@@ -101,9 +73,7 @@ static void PutNumber(struct Line* line, unsigned long number) {
 
 static void Emit(struct Line* line) {
   if (logFile == INVALID_HANDLE_VALUE) return;
-  line->text[line->length++] = '\n';
-  DWORD written = 0;
-  WriteFile(logFile, line->text, (DWORD)line->length, &written, NULL);
+  WriteLine(logFile, line);
 }
 
 static void Log3(const char* label, const wchar_t* a, const wchar_t* b, const wchar_t* c) {
@@ -427,45 +397,6 @@ static DWORD ConfiguredFailure(LPCWSTR sid) {
   DWORD status = 0;
   DWORD from = 1;
   return FindEntry(L"WRENFOLD_TEST_DELETE_FAIL", sid, wcslen(sid), &status, &from) ? status : 0;
-}
-
-/* Removes the folder PATH (without a trailing backslash) and everything in
-   it. Returns 0 or the first failure. */
-static DWORD RemoveTree(const wchar_t* path) {
-  wchar_t pattern[MAX_PATH + 4];
-  if (wcslen(path) + 3 > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
-  wcscpy(pattern, path);
-  wcscat(pattern, L"\\*");
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW(pattern, &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
-      wchar_t child[MAX_PATH + 4];
-      if (wcslen(path) + 1 + wcslen(entry.cFileName) >= MAX_PATH) {
-        FindClose(search);
-        return ERROR_FILENAME_EXCED_RANGE;
-      }
-      wcscpy(child, path);
-      wcscat(child, L"\\");
-      wcscat(child, entry.cFileName);
-      DWORD status = 0;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        status = RemoveTree(child);
-      } else {
-        SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileW(child)) status = GetLastError();
-      }
-      if (status != 0) {
-        FindClose(search);
-        return status;
-      }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-  }
-  SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-  if (!RemoveDirectoryW(path)) return GetLastError();
-  return 0;
 }
 
 __declspec(dllexport) BOOL WINAPI
