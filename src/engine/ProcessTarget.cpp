@@ -209,7 +209,8 @@ int32_t RunPass(Platform& platform, const RunSettings& settings, const char16_t*
   return context.Result;
 }
 
-// Closes every handle the pass holds, each once, then prints the summary.
+// Closes every handle and connection the pass holds, each once, then prints
+// the summary.
 void CloseTarget(Platform& platform, const RunSettings& settings, TargetContext& context) {
   if (context.ProfileKey != kNoKey) platform.RegCloseKey(context.ProfileKey);
   context.ProfileKey = kNoKey;
@@ -217,6 +218,8 @@ void CloseTarget(Platform& platform, const RunSettings& settings, TargetContext&
   context.ProfileListKey = kNoKey;
   if (context.RootKey != kNoKey) platform.RegCloseKey(context.RootKey);
   context.RootKey = kNoKey;
+  if (context.ProfileService != kNoServices) platform.ReleaseServices(context.ProfileService);
+  context.ProfileService = kNoServices;
   PrintSummary(settings, context);
 }
 

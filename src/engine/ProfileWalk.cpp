@@ -44,6 +44,45 @@ bool ConfirmDeletion(Platform& platform, const RunSettings& settings) {
   return key == 0x79 || key == 0x59;
 }
 
+// Windows Vista (build 6000) and later delete only through their own
+// profile service.
+constexpr uint32_t kProfileServiceOverWmiBuild = 6000;
+
+// Deletes the profile of sid through the target's own profile service: the
+// Win32_UserProfile instance of the SID in its root\cimv2 namespace. The
+// connection is made at the first deletion and kept for the pass; once it
+// has failed, its status is every later deletion's, without a new attempt.
+// Returns 0 or the error.
+int32_t DeleteThroughProfileService(Platform& platform, const RunSettings& settings,
+                                    TargetContext& context, const char16_t* sid) {
+  if (context.ProfileServiceStatus != 0) return context.ProfileServiceStatus;
+  if (context.ProfileService == kNoServices) {
+    Text<kComputerNameChars + 16> resource;
+    resource.Assign(u"\\\\");
+    resource.Append(context.ComputerName.Get());
+    resource.Append(u"\\root\\cimv2");
+    WmiServices services = kNoServices;
+    const int32_t status = platform.ConnectServer(resource.Data(), &services);
+    if (settings.Trace != 0) {
+      ConsolePrint(u"\nConnectServer(%s) returned %d", resource.Data(), status);
+    }
+    if (status != 0) {
+      context.ProfileServiceStatus = status;
+      return status;
+    }
+    context.ProfileService = services;
+  }
+  // The SID as the quoted key. A key name holds no backslash, and one with
+  // a quote makes a path the service refuses: it can name no other profile.
+  Text<kPathChars + 32> path;
+  path.Assign(u"Win32_UserProfile.SID=\"");
+  path.Append(sid);
+  path.Append(u"\"");
+  const int32_t status = platform.DeleteInstance(context.ProfileService, path.Data());
+  if (settings.Trace != 0) ConsolePrint(u"\nDeleteInstance(%s) returned %d", path.Data(), status);
+  return status;
+}
+
 void Decline(TargetContext& context) {
   ConsolePrint(u"\nAction=Skipping (Cancelled)");
   context.Result = static_cast<int32_t>(kErrorCancelled);
@@ -124,7 +163,17 @@ bool ProcessProfile(Platform& platform, const RunSettings& settings, TargetConte
     ++context.ProfilesDeleted;
     return true;
   }
-  const auto error = static_cast<int32_t>(platform.GetLastError());
+  auto error = static_cast<int32_t>(platform.GetLastError());
+  // Since Windows Vista the service refuses a computer name: the target's
+  // own service deletes instead, reached over WMI.
+  if (error == static_cast<int32_t>(kErrorInvalidParameter) && context.IsRemote() &&
+      context.BuildNumber >= kProfileServiceOverWmiBuild) {
+    error = DeleteThroughProfileService(platform, settings, context, entry.sid.Data());
+    if (error == 0) {
+      ++context.ProfilesDeleted;
+      return true;
+    }
+  }
   context.Result = error;
   ConsolePrint(u"\nDeleteProfile(%s) failed with error %d", entry.sid.Data(), error);
   return false;

@@ -40,6 +40,11 @@ struct TargetContext {
   int64_t FreeSpaceBefore = 0;
   int64_t FreeSpaceAfter = 0;
   int32_t Result = 0;
+  // The target's profile service over WMI, connected at the first deletion
+  // that needs it; a failed connection's status, so that it is not tried
+  // again for the same computer.
+  WmiServices ProfileService = kNoServices;
+  int32_t ProfileServiceStatus = 0;
 
   bool IsRemote() const { return ComputerName.present; }
 };

@@ -28,6 +28,7 @@ enum : uint32_t {
   kErrorNoMoreItems = 259,
   kErrorCantOpen = 1011,
   kErrorCancelled = 1223,
+  kErrorRpcServerUnavailable = 1722,
 };
 
 // Exception codes.
@@ -59,6 +60,10 @@ enum : uint32_t {
   kKeyRead = 0x00020019,
   kKeyAllAccess = 0x000F003F,
 };
+
+// A connection to a WMI namespace of another computer; opaque, 0 is none.
+using WmiServices = uint64_t;
+inline constexpr WmiServices kNoServices = 0;
 
 // Files.
 using FileHandle = int64_t;  // opaque; -1 is the invalid handle

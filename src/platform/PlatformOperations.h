@@ -70,6 +70,16 @@
     (const char16_t* sid, const char16_t* profilePath, const char16_t* computerName),            \
     (sid, profilePath, computerName))                                                            \
                                                                                                  \
+  /* Another computer's profile service over WMI: a connection to a                              \
+     namespace (\\NAME\root\cimv2), the deletion of an instance by its                          \
+     object path, and the connection's release. Statuses are Win32 error                         \
+     numbers: the backend turns each HRESULT into one (WmiStatus.h). */                          \
+  X(int32_t, ConnectServer, (const char16_t* networkResource, WmiServices* services),            \
+    (networkResource, services))                                                                 \
+  X(int32_t, DeleteInstance, (WmiServices services, const char16_t* objectPath),                 \
+    (services, objectPath))                                                                      \
+  X(void, ReleaseServices, (WmiServices services), (services))                                   \
+                                                                                                 \
   /* Standard output as a byte stream, and whether it is a console. */                           \
   X(bool, StandardOutputIsConsole, (), ())                                                       \
   X(bool, WriteStandardOutput, (const char* bytes, size_t count), (bytes, count))                \

@@ -234,6 +234,11 @@ TargetCase::TargetCase(FuzzedDataProvider& data, sim::SimPlatform& sim) : sim_(s
       target_->SetShare(drive, status);
       stagedStatuses_.push_back(status);
     }
+    // The profile service over WMI: up, refusing the account, unreachable.
+    static constexpr uint32_t kWmiStates[] = {0, 0, 0, kErrorAccessDenied, 1722};
+    target_->wmiStatus =
+        kWmiStates[data.ConsumeIntegralInRange<size_t>(0, std::size(kWmiStates) - 1)];
+    stagedStatuses_.push_back(target_->wmiStatus);
     if (data.ConsumeIntegralInRange<int>(0, 7) == 0) {
       target_->remoteRegistryStatus = data.ConsumeBool() ? kErrorBadNetPath : 1722;
       target_->remoteRegistryFromConnection = data.ConsumeIntegralInRange<uint32_t>(1, 2);
@@ -517,8 +522,18 @@ void TargetCase::CheckConfirmed(const char* call, Findings& findings) {
   }
 }
 
+void TargetCase::CheckDeleteInstance(const char16_t* objectPath, Findings& findings) {
+  const std::u16string expected = u"Win32_UserProfile.SID=\"" + lastDeleteProfile_ + u"\"";
+  if (lastDeleteProfile_.empty() || sim::View(objectPath) != expected) {
+    findings.push_back("DeleteInstance(" + Printable(sim::View(objectPath)) +
+                       ") not of the profile DeleteProfile was just asked for");
+  }
+  lastDeleteProfile_.clear();
+}
+
 void TargetCase::CheckDeleteProfile(const char16_t* sid, Findings& findings) {
   CheckConfirmed("DeleteProfile", findings);
+  lastDeleteProfile_ = sim::View(sid);
   const std::string name = "DeleteProfile(" + Printable(sim::View(sid)) + ")";
   const EntryModel* entry = FindEntry(sim::View(sid));
   if (entry == nullptr) {
@@ -626,7 +641,8 @@ Findings RunTargetCase(const uint8_t* bytes, size_t size, TargetRunner runner,
       [&](const char16_t* sid, const char16_t*, const char16_t*) {
         target.CheckDeleteProfile(sid, findings);
       },
-      [&](RegKey, const char16_t* subKey) { target.CheckRegDeleteKey(subKey, findings); });
+      [&](RegKey, const char16_t* subKey) { target.CheckRegDeleteKey(subKey, findings); },
+      [&](const char16_t* objectPath) { target.CheckDeleteInstance(objectPath, findings); });
 
   std::vector<const char16_t*> argv;
   for (const std::u16string& argument : target.Arguments()) argv.push_back(argument.c_str());
@@ -637,7 +653,8 @@ Findings RunTargetCase(const uint8_t* bytes, size_t size, TargetRunner runner,
 
   ShowRun(target.Arguments(), sim.StandardOutput(), exitCode);
   target.CheckAfterRun(exitCode, sim.StandardOutput(), findings);
-  if (sim.OpenRegistryHandles() != 0 || sim.OpenFileHandles() != 0) {
+  if (sim.OpenRegistryHandles() != 0 || sim.OpenFileHandles() != 0 ||
+      sim.OpenWmiConnections() != 0) {
     findings.push_back("handles left open");
   }
   if (output != nullptr) *output = sim.StandardOutput();

@@ -47,6 +47,9 @@ class TargetCase {
   // Called just before the command deletes; adds what is wrong with it.
   void CheckDeleteProfile(const char16_t* sid, Findings& findings);
   void CheckRegDeleteKey(const char16_t* subKey, Findings& findings);
+  // A deletion through the target's profile service over WMI: only of the
+  // profile whose DeleteProfile has just been refused.
+  void CheckDeleteInstance(const char16_t* objectPath, Findings& findings);
   // Called after the run with its exit code and output.
   void CheckAfterRun(int32_t exitCode, const std::string& output, Findings& findings) const;
 
@@ -73,6 +76,7 @@ class TargetCase {
   bool noPrompt_ = false;  // /y
   int32_t yesKeys_ = 0;    // y or Y keys in the console script
   int32_t deletions_ = 0;
+  std::u16string lastDeleteProfile_;  // the SID of the last DeleteProfile
   std::vector<uint32_t> stagedStatuses_;
 };
 

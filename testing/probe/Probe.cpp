@@ -361,6 +361,18 @@ void DeleteProfile(Platform& platform, const Operation& op) {
   if (!ok) ConsolePrint(u", error %u", platform.GetLastError());
 }
 
+// A connection to a WMI namespace, up to two deletions through it, release.
+void Wmi(Platform& platform, const Operation& op) {
+  WmiServices services = kNoServices;
+  const int32_t status = platform.ConnectServer(op.Field(0), &services);
+  ConsolePrint(u"\nwmi %s: connect %d", op.Field(0), status);
+  if (status != 0) return;
+  for (size_t i = 1; i < op.fieldCount; ++i) {
+    ConsolePrint(u", delete %s: %d", op.Field(i), platform.DeleteInstance(services, op.Field(i)));
+  }
+  platform.ReleaseServices(services);
+}
+
 }  // namespace
 
 int32_t ProbeMain(Platform& platform, int argc, const char16_t* const* argv) {
@@ -415,6 +427,8 @@ int32_t ProbeMain(Platform& platform, int argc, const char16_t* const* argv) {
       DiskFree(platform, op.Field(0));
     } else if (Equals(name, u"deleteprofile")) {
       DeleteProfile(platform, op);
+    } else if (Equals(name, u"wmi")) {
+      Wmi(platform, op);
     } else if (Equals(name, u"key")) {
       ConsolePrint(u"\nkey %d", ReadConsoleKey(platform));
     } else if (Equals(name, u"errortext")) {

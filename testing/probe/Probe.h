@@ -39,6 +39,8 @@ namespace wf {
 //   diskfree=PATH                  GetDiskFreeSpaceExW on PATH: whether it succeeds and
 //                                  how its three figures relate
 //   deleteprofile=SID|PATH|COMPUTER DeleteProfileW (empty PATH, COMPUTER: none)
+//   wmi=NAMESPACE[|PATH[|PATH]]    connect to a WMI namespace (\\NAME\root\cimv2), delete
+//                                  the instances of up to two object paths, release
 // Returns 0, or 87 for an operation it does not know.
 int32_t ProbeMain(Platform& platform, int argc, const char16_t* const* argv);
 

@@ -104,6 +104,9 @@ class SimComputer {
   // earlier connections succeed.
   uint32_t remoteRegistryStatus = 0;
   uint32_t remoteRegistryFromConnection = 1;
+  // What a WMI connection from another computer gets: 0 when the service
+  // answers, else the status (1722 unreachable, 5 the account refused).
+  uint32_t wmiStatus = 0;
   // Counts a connection to the remote registry service; returns its status.
   uint32_t ConnectRemoteRegistry();
   // The status the next connection would get, without counting one.

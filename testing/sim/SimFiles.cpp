@@ -323,10 +323,63 @@ bool SimPlatform::GetDiskFreeSpaceEx(const char16_t* path, uint64_t* availableTo
 
 // The service removes the profile folder and the ProfileList entry of the
 // SID together, or nothing: a staged failure, a file held open inside the
-// folder, an entry in it that refuses access or an unreachable folder leave
-// everything as it was. Since Windows Vista (build 6000) the service works
-// on the computer it runs on only: a computer name fails with
-// ERROR_INVALID_PARAMETER.
+// folder (a loaded profile), an entry in it that refuses access or an
+// unreachable folder leave everything as it was. Without a folder it takes
+// the entry's own ProfileImagePath, expanded with environment. Returns 0
+// or the Win32 error.
+uint32_t SimPlatform::RemoveProfile(
+    SimComputer& computer, std::u16string_view sid, const char16_t* profilePath,
+    const std::map<std::u16string, std::u16string, NoCaseLess>& environment) {
+  SimKey* profileList = computer.FindKey(kProfileListPath);
+  if (profileList == nullptr || profileList->subkeys.count(sid) == 0) return kErrorFileNotFound;
+  if (const uint32_t status = computer.DeleteProfileFailure(sid)) return status;
+  if (computer.DeleteProfileKeeps(sid)) return 0;
+
+  std::u16string folder;
+  if (profilePath != nullptr) {
+    folder = profilePath;
+  } else {
+    const SimKey& entry = *profileList->subkeys.find(sid)->second;
+    auto value = entry.values.find(std::u16string_view(u"ProfileImagePath"));
+    if (value != entry.values.end()) {
+      std::u16string stored;
+      const std::vector<uint8_t>& bytes = value->second.data;
+      for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+        if (c == 0) break;
+        stored.push_back(c);
+      }
+      folder = ExpandWith(environment, stored);
+    }
+  }
+  if (!folder.empty()) {
+    Resolved where = Resolve(folder);
+    if (where.error != 0) return where.error;
+    // A drive-letter path is a path on the computer that the service runs on.
+    if (!IsSeparator(folder[0])) where.computer = &computer;
+    const SimFile* file = nullptr;
+    const uint32_t status = Locate(where, &file);
+    if (status == kErrorAccessDenied) return status;
+    if (status == kErrorSuccess && file != nullptr) {
+      if (!file->directory) return kErrorDirectory;
+      const std::u16string folderKey = where.local.Key();
+      if (TreeIsDenied(where.computer, folderKey)) return kErrorAccessDenied;
+      if (TreeIsHeld(where.computer, folderKey)) return kErrorSharingViolation;
+      auto& files = where.computer->Files();
+      uint64_t freed = 0;
+      ForEachInTree(files, folderKey, [&](auto entry) {
+        freed += entry->second.size;
+        files.erase(entry);
+      });
+      where.computer->FreeOnVolume(where.local.drive, freed);
+    }
+  }
+  computer.RemoveKey(*profileList, sid);
+  return 0;
+}
+
+// Since Windows Vista (build 6000) the service works on the computer it
+// runs on only: a computer name fails with ERROR_INVALID_PARAMETER.
 bool SimPlatform::DeleteProfile(const char16_t* sid, const char16_t* profilePath,
                                 const char16_t* computerName) {
   Record("DeleteProfile", {sid, profilePath, computerName});
@@ -349,73 +402,10 @@ bool SimPlatform::DeleteProfile(const char16_t* sid, const char16_t* profilePath
       return false;
     }
   }
-  SimKey* profileList = computer->FindKey(kProfileListPath);
-  if (profileList == nullptr || profileList->subkeys.count(View(sid)) == 0) {
-    lastError_ = kErrorFileNotFound;
-    return false;
-  }
-  if (const uint32_t status = computer->DeleteProfileFailure(View(sid))) {
+  if (const uint32_t status = RemoveProfile(*computer, View(sid), profilePath, environment_)) {
     lastError_ = status;
     return false;
   }
-  if (computer->DeleteProfileKeeps(View(sid))) return true;
-
-  // Without a path the service takes the entry's own ProfileImagePath.
-  std::u16string folder;
-  if (profilePath != nullptr) {
-    folder = profilePath;
-  } else {
-    const SimKey& entry = *profileList->subkeys.find(View(sid))->second;
-    auto value = entry.values.find(std::u16string_view(u"ProfileImagePath"));
-    if (value != entry.values.end()) {
-      std::u16string stored;
-      const std::vector<uint8_t>& bytes = value->second.data;
-      for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const auto c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-        if (c == 0) break;
-        stored.push_back(c);
-      }
-      folder = Expand(stored);
-    }
-  }
-  if (!folder.empty()) {
-    Resolved where = Resolve(folder);
-    if (where.error != 0) {
-      lastError_ = where.error;
-      return false;
-    }
-    // A drive-letter path is a path on the computer that the service runs on.
-    if (!IsSeparator(folder[0])) where.computer = computer;
-    const SimFile* file = nullptr;
-    const uint32_t status = Locate(where, &file);
-    if (status == kErrorAccessDenied) {
-      lastError_ = status;
-      return false;
-    }
-    if (status == kErrorSuccess && file != nullptr) {
-      if (!file->directory) {
-        lastError_ = kErrorDirectory;
-        return false;
-      }
-      const std::u16string folderKey = where.local.Key();
-      if (TreeIsDenied(where.computer, folderKey)) {
-        lastError_ = kErrorAccessDenied;
-        return false;
-      }
-      if (TreeIsHeld(where.computer, folderKey)) {
-        lastError_ = kErrorSharingViolation;
-        return false;
-      }
-      auto& files = where.computer->Files();
-      uint64_t freed = 0;
-      ForEachInTree(files, folderKey, [&](auto entry) {
-        freed += entry->second.size;
-        files.erase(entry);
-      });
-      where.computer->FreeOnVolume(where.local.drive, freed);
-    }
-  }
-  computer->RemoveKey(*profileList, View(sid));
   return true;
 }
 

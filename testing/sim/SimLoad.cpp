@@ -430,6 +430,18 @@ void LoadComputer(SimPlatform& platform, SimComputer& computer, const Json& obje
       Fail(at, "must be \"up\", a non-zero status or {\"status\", \"fromConnection\"}");
     }
   }
+  if (object.contains("wmi")) {
+    const Json& service = object["wmi"];
+    const std::string at = where + ".wmi";
+    if (service.is_string() && service.get<std::string>() == "up") {
+      computer.wmiStatus = 0;
+    } else if (service.is_number_unsigned() && service.get<uint64_t>() != 0) {
+      computer.wmiStatus =
+          static_cast<uint32_t>(Unsigned(service, at, std::numeric_limits<uint32_t>::max()));
+    } else {
+      Fail(at, "must be \"up\" or a non-zero status");
+    }
+  }
   if (object.contains("deleteProfile")) {
     const std::string at = where + ".deleteProfile";
     if (object["deleteProfile"].contains("keep")) {
@@ -649,7 +661,8 @@ std::string StateText(const SimPlatform& platform, int32_t exitCode) {
       {"exitCode", static_cast<uint32_t>(exitCode)},
       {"consoleEcho", ToUtf8(echo)},
       {"calls", CallList(platform.Calls())},
-      {"openHandles", platform.OpenRegistryHandles() + platform.OpenFileHandles()},
+      {"openHandles",
+       platform.OpenRegistryHandles() + platform.OpenFileHandles() + platform.OpenWmiConnections()},
   };
   return state.dump(2) + "\n";
 }

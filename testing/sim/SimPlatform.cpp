@@ -29,6 +29,8 @@ constexpr PlatformCall kFaultableCalls[] = {
     PlatformCall::CreateFile,
     PlatformCall::GetDiskFreeSpaceEx,
     PlatformCall::DeleteProfile,
+    PlatformCall::ConnectServer,
+    PlatformCall::DeleteInstance,
     PlatformCall::GetVersionEx,
     PlatformCall::GetComputerName,
     PlatformCall::ExpandEnvironmentStrings,
@@ -364,7 +366,7 @@ bool SimPlatform::GetVersionEx(OsVersionInfo* info) {
 
 // %NAME% is replaced by the variable's value when it is defined (names
 // compare case-insensitively) and kept as written when not; a lone % stays.
-std::u16string SimPlatform::Expand(std::u16string_view text) const {
+std::u16string SimPlatform::ExpandWith(const Environment& environment, std::u16string_view text) {
   std::u16string expanded;
   size_t at = 0;
   while (at < text.size()) {
@@ -380,8 +382,8 @@ std::u16string SimPlatform::Expand(std::u16string_view text) const {
       break;
     }
     const std::u16string_view name = text.substr(at + 1, close - at - 1);
-    auto found = name.empty() ? environment_.end() : environment_.find(name);
-    if (found != environment_.end()) {
+    auto found = name.empty() ? environment.end() : environment.find(name);
+    if (found != environment.end()) {
       expanded.append(found->second);
     } else {
       expanded.append(text.substr(at, close - at + 1));

@@ -140,12 +140,13 @@ class SimPlatform final : public Platform {
   uint32_t CallCount(std::string_view call) const;
 
   // Handles still open (registry keys other than HKEY_LOCAL_MACHINE, files,
-  // searches): what a test checks for leaks.
+  // searches, WMI connections): what a test checks for leaks.
   size_t OpenRegistryHandles() const { return keyHandles_.size(); }
   size_t OpenFileHandles() const { return fileHandles_.size(); }
+  size_t OpenWmiConnections() const { return wmiConnections_.size(); }
 
-  // Every DeleteProfile and RegDeleteKey call in order, whatever its
-  // outcome (an injected fault included).
+  // Every DeleteProfile, RegDeleteKey, ConnectServer and DeleteInstance
+  // call in order, whatever its outcome (an injected fault included).
   const std::vector<RecordedCall>& Calls() const { return calls_; }
 
   // --- Platform ------------------------------------------------------------
@@ -185,7 +186,12 @@ class SimPlatform final : public Platform {
   // Adds a call to Calls(); null arguments are recorded as absent.
   void Record(const char* call, std::initializer_list<const char16_t*> arguments);
 
-  std::u16string Expand(std::u16string_view text) const;
+  using Environment = std::map<std::u16string, std::u16string, NoCaseLess>;
+  std::u16string Expand(std::u16string_view text) const { return ExpandWith(environment_, text); }
+  static std::u16string ExpandWith(const Environment& environment, std::u16string_view text);
+  // The profile service's deletion on computer (see SimFiles.cpp).
+  uint32_t RemoveProfile(SimComputer& computer, std::u16string_view sid,
+                         const char16_t* profilePath, const Environment& environment);
   SimComputer* ComputerOf(const char16_t* machineName);
   bool LookupKey(RegKey key, KeyHandle* handle) const;
   RegKey NewKeyHandle(KeyHandle handle);
@@ -200,7 +206,7 @@ class SimPlatform final : public Platform {
   bool TreeIsHeld(const SimComputer* computer, const std::u16string& folderKey) const;
 
   std::vector<std::unique_ptr<SimComputer>> computers_;
-  std::map<std::u16string, std::u16string, NoCaseLess> environment_;
+  Environment environment_;
   FileTime now_ = 0;
   int32_t biasMinutes_ = 0;
   uint32_t lastError_ = 0;
@@ -227,6 +233,13 @@ class SimPlatform final : public Platform {
 
   std::map<RegKey, KeyHandle> keyHandles_;
   std::map<FileHandle, OpenFile> fileHandles_;
+
+  struct WmiConnection {
+    SimComputer* computer = nullptr;
+    std::u16string resource;
+  };
+  std::map<WmiServices, WmiConnection> wmiConnections_;
+  WmiServices nextWmiConnection_ = 0x5000;
 };
 
 }  // namespace wf::sim

@@ -79,7 +79,7 @@ class FleetSummary(unittest.TestCase):
         fields = ("exit_code", "profiles_enumerated", "profiles_deleted", "note")
         self.assertEqual({name: [row[f] for f in fields] for name, row in self.computers.items()}, {
             "demo": ["1223", "7", "0", ""],
-            "failed": ["5", "5", "2", ""],
+            "failed": ["5", "5", "1", ""],
             "unexpected": ["0", "17", "10", ""],
             "PC08": ["1326", "3", "0", ""], "PC09": ["1326", "1", "0", ""],
             "PC10": ["1326", "1", "0", ""],
@@ -109,7 +109,7 @@ class FleetSummary(unittest.TestCase):
         self.assertEqual([(p["folder"], p["modified"] != "", p["age_days"], p["action"],
                            p["error"]) for p in self.profiles if p["computer"] == "failed"], [
             ("C:\\Users\\Ann\\", True, "40", "Deleting", "5"),
-            ("C:\\Users\\Bob\\", True, "50", "Deleting", ""),
+            ("C:\\Users\\Bob\\", True, "50", "Deleting", "87"),
             ("C:\\Users\\Vault\\", False, "", "Skipping (Date)", ""),
             ("C:\\Users\\Locked\\", True, "40", "Deleting", "5"),
             ("C:\\Users\\Old\\", True, "40", "Deleting", "")])

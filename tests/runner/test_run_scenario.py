@@ -34,7 +34,7 @@ class RunnerLogic(unittest.TestCase):
              "local.profiles[0]"),
             ({"remotes": {"PC07": {"volumes": {"C:": {"freeBytes": 1, "available": 1}}}}},
              "remotes.PC07.volumes.C:"),
-            ({"expect": {"exit": 0, "calls": [["DeleteProfile", "S-1"]]}}, "expect.calls[0][0]"),
+            ({"expect": {"exit": 0, "calls": [["DeleteProfile", "S-1"]]}}, "expect.calls[0]"),
             ({"clock": {"now": "-1d"}}, "clock.now"),
         ]:
             problems = load.schema_problems({"expect": {"exit": 0}, **scenario})

@@ -71,14 +71,12 @@ struct Outcome {
 };
 
 // One whole run of "wrenfold /MIN:30 /SKIP:Admin /y" over a fresh computer:
-// the local one, or PC07 cleaned from a running computer old enough (build
-// 3790) for the profile service to delete on another computer.
+// the local one, or PC07, whose own profile service deletes over WMI.
 Outcome RunCommand(const FaultPlan* fault, bool remote) {
   sim::SimPlatform sim;
   sim.CaptureStandardOutput(false);
   sim::SimComputer& pc = remote ? sim.AddRemote(u"PC07") : sim.Local();
   if (remote) {
-    sim.Local().build = 3790;
     pc.SetString(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", u"CurrentBuildNumber",
                  u"7601");
   }
@@ -94,7 +92,8 @@ Outcome RunCommand(const FaultPlan* fault, bool remote) {
     outcome.profileKeys.insert(sim::FoldUpper(key));
   }
   for (const std::u16string& folder : pc.Folders()) outcome.folders.insert(sim::FoldUpper(folder));
-  outcome.openHandles = sim.OpenRegistryHandles() + sim.OpenFileHandles();
+  outcome.openHandles =
+      sim.OpenRegistryHandles() + sim.OpenFileHandles() + sim.OpenWmiConnections();
   for (const std::string_view call : sim::FaultableCalls()) {
     outcome.callCounts[call] = sim.CallCount(call);
   }
@@ -123,6 +122,18 @@ std::string Describe(const FaultPlan& fault) {
               : ", exception of kind " + std::to_string(static_cast<int>(fault.kind)));
 }
 
+// The entry a changing call names, folded: its first argument, or the SID
+// of a Win32_UserProfile object path.
+std::u16string TargetOf(const sim::RecordedCall& call) {
+  std::u16string target = call.arguments.at(call.call == "DeleteInstance" ? 1 : 0).value_or(u"");
+  if (call.call == "DeleteInstance") {
+    const size_t quote = target.find(u'"');
+    target = quote == std::u16string::npos ? u"" : target.substr(quote + 1);
+    if (!target.empty()) target.pop_back();
+  }
+  return sim::FoldUpper(target);
+}
+
 // What one faulted run got wrong, measured against the run without faults.
 fuzz::Findings Problems(const FaultPlan& fault, const Outcome& clean, const Outcome& run) {
   fuzz::Findings problems;
@@ -139,7 +150,8 @@ fuzz::Findings Problems(const FaultPlan& fault, const Outcome& clean, const Outc
   }
 
   // A changing call that the clean run did not make may only be one that
-  // changed nothing: its target is still there.
+  // changed nothing: its target is still there. A connection changes
+  // nothing.
   std::vector<sim::RecordedCall> unmatched = clean.calls;
   for (const sim::RecordedCall& call : run.calls) {
     const auto same = std::find_if(unmatched.begin(), unmatched.end(), [&](const auto& c) {
@@ -147,7 +159,7 @@ fuzz::Findings Problems(const FaultPlan& fault, const Outcome& clean, const Outc
     });
     if (same != unmatched.end()) {
       unmatched.erase(same);
-    } else if (!run.profileKeys.contains(sim::FoldUpper(call.arguments.at(0).value_or(u"")))) {
+    } else if (call.call != "ConnectServer" && !run.profileKeys.contains(TargetOf(call))) {
       problems.push_back("unintended deletion " + Describe(call));
     }
   }
@@ -172,8 +184,9 @@ fuzz::Findings Problems(const FaultPlan& fault, const Outcome& clean, const Outc
 
 TEST(FaultSweepBaseline, TheRunWithoutFaultsDeletesWhatWasStagedForDeletion) {
   // The sweep means something only if the clean run deletes the three old
-  // profiles and the orphaned entry, and nothing else; from an old running
-  // computer, the same happens on PC07.
+  // profiles and the orphaned entry, and nothing else; on PC07 the running
+  // computer's service refuses each and the target's own deletes it over
+  // one connection.
   for (const bool remote : {false, true}) {
     const Outcome& clean = CleanRun(remote);
     EXPECT_EQ(clean.exit, 0) << clean.output;
@@ -183,11 +196,22 @@ TEST(FaultSweepBaseline, TheRunWithoutFaultsDeletesWhatWasStagedForDeletion) {
       return "DeleteProfile(S-1-5-21-1-1-1-" + std::string(sid) + ", " + share + "\\Users\\" +
              folder + "\\, " + computer + ")";
     };
+    const auto service = [&](const char* sid) -> std::vector<std::string> {
+      if (!remote) return {};
+      return {"DeleteInstance(\\\\PC07\\root\\cimv2, Win32_UserProfile.SID=\"S-1-5-21-1-1-1-" +
+              std::string(sid) + "\")"};
+    };
+    std::vector<std::string> expected = {deletion("1005", "Old")};
+    if (remote) expected.push_back("ConnectServer(\\\\PC07\\root\\cimv2)");
+    for (auto& call : service("1005")) expected.push_back(call);
+    expected.push_back("RegDeleteKey(S-1-5-21-1-1-1-1006)");
+    expected.push_back(deletion("1009", "Old2"));
+    for (auto& call : service("1009")) expected.push_back(call);
+    expected.push_back(deletion("1010", "Old3"));
+    for (auto& call : service("1010")) expected.push_back(call);
     std::vector<std::string> calls;
     for (const sim::RecordedCall& call : clean.calls) calls.push_back(Describe(call));
-    EXPECT_EQ(calls, (std::vector<std::string>{
-                         deletion("1005", "Old"), "RegDeleteKey(S-1-5-21-1-1-1-1006)",
-                         deletion("1009", "Old2"), deletion("1010", "Old3")}));
+    EXPECT_EQ(calls, expected);
   }
 }
 

@@ -1,11 +1,13 @@
-// Registry key values between the interface and the Windows calls: only the
-// predefined root keys are sign-extended, every opened key keeps its bits.
+// Values between the interface and the Windows calls: registry keys (only
+// the predefined root keys are sign-extended, every opened key keeps its
+// bits) and the error numbers made of WMI's HRESULTs.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
 #include "platform/Platform.h"
 #include "platform/win32/RegistryHandles.h"
+#include "platform/win32/WmiStatus.h"
 
 namespace wf::win32 {
 namespace {
@@ -28,6 +30,25 @@ TEST(RegistryHandles, OnlyPredefinedKeysAreSignExtended) {
     SCOPED_TRACE(handle);
     EXPECT_EQ(RegKeyFromSystem(handle), handle);
     EXPECT_EQ(RegKeyToSystem(handle), handle);
+  }
+}
+
+TEST(WmiStatus, TheNumbersAnAdministratorCanLookUp) {
+  const struct {
+    uint32_t hresult;
+    int32_t error;
+  } kCases[] = {
+      {0x00000000u, 0},           {0x00000001u, 0},  // WBEM_S_FALSE is a success
+      {0x800706BAu, 1722},        {0x80070005u, 5},           {0x80070020u, 32},
+      {0x80041003u, 5},           {0x80041002u, 2},           {0x8004103Au, 2},
+      {0x80041015u, 1722},        {0x80041010u, -2147217392},  // WBEM_E_INVALID_CLASS
+      {0x80041001u, -2147217407},                              // WBEM_E_FAILED
+      {0x80080005u, -2146959355},                              // CO_E_SERVER_EXEC_FAILURE
+      {0x8007FFFFu, 65535},       {0x80060005u, -2147090427},  // facility 6 is not Win32
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.hresult);
+    EXPECT_EQ(WmiStatusToError(c.hresult), c.error);
   }
 }
 

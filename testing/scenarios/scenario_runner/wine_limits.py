@@ -104,10 +104,6 @@ def wine_obstacles(scenario):
             if "availableBytes" in volume:
                 reasons.append(f"a quota (availableBytes of {drive}): Wine reports the "
                                "disk's own")
-    for name, remote in (scenario.get("remotes") or {}).items():
-        if remote.get("deleteProfile"):
-            reasons.append(f"the deletion service of {name} (the stand-in serves the "
-                           "running computer only)")
     for entry in local.get("files") or []:
         if not re.match(r"[cC]:\\", entry.get("path", "")):
             reasons.append(f"a file outside drive C: ({entry.get('path')})")

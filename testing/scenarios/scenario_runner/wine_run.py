@@ -146,6 +146,33 @@ def remote_registry_answer(remote):
     return str(service)
 
 
+# The HRESULTs behind the statuses of the simulation's WMI: what Windows
+# gives for a computer whose RPC server cannot be reached and for an account
+# that DCOM refuses (at the connection) or WMI refuses (at the deletion),
+# for a profile it does not know, and any other Win32 error as such.
+CONNECT_HRESULTS = {1722: 0x800706BA, 5: 0x80070005}
+DELETE_HRESULTS = {5: 0x80041003, 2: 0x80041002}
+
+
+def wmi_answers(scenario):
+    """The stand-in wmilocator.dll's lists: each remote computer's answer to
+    a connection, and its service's answers for single profiles (the
+    computer's deleteProfile), as HRESULTs in hex."""
+    def hresult(status, table):
+        return table.get(status, 0x80070000 | status if status <= 0xFFFF else status)
+
+    connect, delete = [], []
+    for name, remote in sorted((scenario.get("remotes") or {}).items()):
+        state = remote.get("wmi", "up")
+        connect.append(f"{name}={0 if state == 'up' else hresult(state, CONNECT_HRESULTS):x}")
+        service = remote.get("deleteProfile") or {}
+        for sid, status in (service.get("fail") or {}).items():
+            delete.append(f"{name}\\{sid}={hresult(status, DELETE_HRESULTS):x}")
+        for sid in service.get("keep") or []:
+            delete.append(f"{name}\\{sid}=keep")
+    return ";".join(connect), ";".join(delete)
+
+
 def stage_remote_drives(prefix, scenario, now):
     """Each remote computer's drives as folders of the prefix that Wine
     finds for \\\\NAME\\D$ (dosdevices/unc/NAME/D$), with their files. A share
@@ -196,7 +223,8 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
     tools = host_path(drive_c, ntpath.dirname(argv0))
     os.makedirs(tools, exist_ok=True)
     shutil.copy(program_file, os.path.join(tools, ntpath.basename(argv0)))
-    shutil.copy(os.path.join(helpers, "userenv.dll"), os.path.join(tools, "userenv.dll"))
+    for helper in ("userenv.dll", "wmilocator.dll"):
+        shutil.copy(os.path.join(helpers, helper), os.path.join(tools, helper))
     local = scenario.get("local") or {}
     stage_files(drive_c, local.get("files") or [], now)
     # What refuses access refuses it by its Unix permissions, which the Wine
@@ -230,6 +258,7 @@ def run_wine(scenario, path, program_file, argv0, helpers, work_dir, timeout):
         f"{name}={remote_registry_answer(remote)}"
         for name, remote in (scenario.get("remotes") or {}).items())
     env["WRENFOLD_TEST_SHARES"] = ";".join(f"{share}={code}" for share, code in refused_shares)
+    env["WRENFOLD_TEST_WMI"], env["WRENFOLD_TEST_WMI_DELETE"] = wmi_answers(scenario)
 
     console = scenario.get("console")
     keys = [key_sequence(k) for k in (console or {}).get("keys", [])]

@@ -5,6 +5,7 @@ it and the stand-in userenv.dll report back."""
 
 import contextlib
 import fcntl
+import ntpath
 import os
 import re
 import shutil
@@ -171,9 +172,22 @@ def registries(scenario):
         yield name, f"{REMOTES_KEY}\\{name}\\", remote.get("registry") or {}
 
 
+# The in-process server of CLSID_WbemLocator: the stand-in wmilocator.dll
+# beside the program takes the place of Wine's own WMI, which has no remote
+# computers. A full path here is loaded without any DLL override.
+WMI_LOCATOR_SERVER = ("SOFTWARE\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}"
+                      "\\InprocServer32")
+
+
 def job_lines(scenario, argv0, output):
     local = scenario.get("local") or {}
     lines = [f"deltree {utf16_field(PROFILE_LIST)}", f"deltree {utf16_field(REMOTES_KEY)}"]
+    locator = ntpath.join(ntpath.dirname(argv0), "wmilocator.dll")
+    lines.append(f"key {utf16_field(WMI_LOCATOR_SERVER)}")
+    for value_name, text in (("", locator), ("ThreadingModel", "Both")):
+        kind, data = value_bytes(text)
+        lines.append(f"value {utf16_field(WMI_LOCATOR_SERVER)} {utf16_field(value_name)} "
+                     f"{kind} x{data.hex()}")
     for name, root, registry in registries(scenario):
         if name is not None:
             lines.append(f"key {utf16_field(root[:-1])}")
@@ -255,8 +269,8 @@ def log_text(field):
 
 
 def parse_log(data):
-    """What the stand-in userenv.dll logged about the program (see
-    testing/wine/userenv.c). Only whole lines count: the program may be
+    """What the stand-ins userenv.dll and wmilocator.dll logged about the
+    program (see testing/wine/userenv.c and wmi_locator.c). Only whole lines count: the program may be
     writing the next one."""
     log = {"attached": False, "detached": False, "calls": [], "keyReads": 0,
            "openHandles": []}
@@ -270,6 +284,8 @@ def parse_log(data):
             log["calls"].append(["DeleteProfile"] + [log_text(f) for f in fields])
         elif label == "RegDeleteKey":
             log["calls"].append(["RegDeleteKey", log_text(fields[0])])
+        elif label in ("ConnectServer", "DeleteInstance"):
+            log["calls"].append([label] + [log_text(f) for f in fields])
         elif label == "console-mode":
             # Input mode 0 is set as a key read starts to wait on the console.
             if int(fields[0]) == 0:
