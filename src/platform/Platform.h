@@ -28,7 +28,6 @@ enum : uint32_t {
   kErrorNoMoreItems = 259,
   kErrorCantOpen = 1011,
   kErrorCancelled = 1223,
-  kErrorRpcServerUnavailable = 1722,
 };
 
 // Exception codes.

@@ -19,10 +19,8 @@ constexpr auto kInvalidNamespace = static_cast<int32_t>(0x8004100Eu);
 constexpr auto kInvalidClass = static_cast<int32_t>(0x80041010u);
 constexpr auto kInvalidParameter = static_cast<int32_t>(0x80041008u);
 constexpr int32_t kNotFound = win32::WmiStatusToError(win32::kWbemNotFound);
-
-bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  return FoldUpper(std::u16string(a)) == FoldUpper(std::u16string(b));
-}
+// RPC_S_SERVER_UNAVAILABLE: a computer that does not answer.
+constexpr int32_t kServerUnavailable = 1722;
 
 // The SID text of a Win32_UserProfile instance: S-1- and numbers separated
 // by dashes. A ProfileList entry with another name (such as a .bak entry)
@@ -49,13 +47,13 @@ std::u16string SidOfPath(std::u16string_view path, int32_t* status) {
   const size_t dot = path.find(u'.');
   const std::u16string_view className = path.substr(0, dot);
   if (className.empty()) return {};
-  if (!SameNoCase(className, u"Win32_UserProfile")) {
+  if (!EqualNoCase(className, u"Win32_UserProfile")) {
     *status = kInvalidClass;
     return {};
   }
   if (dot == std::u16string_view::npos) return {};
   std::u16string_view rest = path.substr(dot + 1);
-  if (rest.size() < 6 || !SameNoCase(rest.substr(0, 5), u"SID=\"")) return {};
+  if (rest.size() < 6 || !EqualNoCase(rest.substr(0, 5), u"SID=\"")) return {};
   rest.remove_prefix(5);
   std::u16string sid;
   for (size_t i = 0; i < rest.size(); ++i) {
@@ -82,11 +80,11 @@ int32_t SimPlatform::ConnectServer(const char16_t* networkResource, WmiServices*
   const std::u16string_view resource(networkResource);
   const size_t end = resource.find(u'\\', 2);
   if (resource.substr(0, 2) != u"\\\\" || end == std::u16string_view::npos || end == 2 ||
-      !SameNoCase(resource.substr(end + 1), u"root\\cimv2")) {
+      !EqualNoCase(resource.substr(end + 1), u"root\\cimv2")) {
     return kInvalidNamespace;
   }
   SimComputer* computer = FindComputer(resource.substr(2, end - 2));
-  if (computer == nullptr) return static_cast<int32_t>(kErrorRpcServerUnavailable);
+  if (computer == nullptr) return kServerUnavailable;
   if (computer->wmiStatus != 0) return static_cast<int32_t>(computer->wmiStatus);
   *services = nextWmiConnection_++;
   wmiConnections_[*services] = WmiConnection{computer, std::u16string(resource)};

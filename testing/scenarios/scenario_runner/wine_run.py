@@ -146,11 +146,11 @@ def remote_registry_answer(remote):
     return str(service)
 
 
-# The HRESULTs behind the statuses of the simulation's WMI: what Windows
-# gives for a computer whose RPC server cannot be reached and for an account
-# that DCOM refuses (at the connection) or WMI refuses (at the deletion),
-# for a profile it does not know, and any other Win32 error as such.
-CONNECT_HRESULTS = {1722: 0x800706BA, 5: 0x80070005}
+# The HRESULTs behind the statuses of the simulation's WMI: a Win32 error
+# as Windows carries it (0x800706BA for a computer whose RPC server cannot
+# be reached, E_ACCESSDENIED for an account DCOM refuses at the
+# connection), except the codes WMI itself gives at a deletion for an
+# account it refuses and for a profile it does not know.
 DELETE_HRESULTS = {5: 0x80041003, 2: 0x80041002}
 
 
@@ -158,16 +158,16 @@ def wmi_answers(scenario):
     """The stand-in wmilocator.dll's lists: each remote computer's answer to
     a connection, and its service's answers for single profiles (the
     computer's deleteProfile), as HRESULTs in hex."""
-    def hresult(status, table):
-        return table.get(status, 0x80070000 | status if status <= 0xFFFF else status)
+    def win32(status):
+        return 0x80070000 | status if status <= 0xFFFF else status
 
     connect, delete = [], []
     for name, remote in sorted((scenario.get("remotes") or {}).items()):
         state = remote.get("wmi", "up")
-        connect.append(f"{name}={0 if state == 'up' else hresult(state, CONNECT_HRESULTS):x}")
+        connect.append(f"{name}={0 if state == 'up' else win32(state):x}")
         service = remote.get("deleteProfile") or {}
         for sid, status in (service.get("fail") or {}).items():
-            delete.append(f"{name}\\{sid}={hresult(status, DELETE_HRESULTS):x}")
+            delete.append(f"{name}\\{sid}={DELETE_HRESULTS.get(status) or win32(status):x}")
         for sid in service.get("keep") or []:
             delete.append(f"{name}\\{sid}=keep")
     return ";".join(connect), ";".join(delete)

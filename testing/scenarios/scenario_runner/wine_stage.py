@@ -270,8 +270,8 @@ def log_text(field):
 
 def parse_log(data):
     """What the stand-ins userenv.dll and wmilocator.dll logged about the
-    program (see testing/wine/userenv.c and wmi_locator.c). Only whole lines count: the program may be
-    writing the next one."""
+    program (see testing/wine/userenv.c and wmi_locator.c). Only whole
+    lines count: the program may be writing the next one."""
     log = {"attached": False, "detached": False, "calls": [], "keyReads": 0,
            "openHandles": []}
     for line in data.decode("ascii").split("\n")[:-1]:
