@@ -12,6 +12,17 @@ int32_t ParseMinimumAge(const char16_t* value) {
   return days >= 1 ? static_cast<int32_t>(days) : kMinimumAgeNotGiven;
 }
 
+bool AddSkipNames(LongText& list, const char16_t* value) {
+  const size_t valueLength = TextLength(value);
+  if (valueLength == 0) return true;
+  const size_t used = list.Length();
+  const size_t separator = used == 0 ? 0 : 1;
+  if (used + separator + valueLength > LongText::kCapacity - 1) return false;
+  if (separator != 0) list.Append(u":");
+  list.Append(value);
+  return true;
+}
+
 bool IsComputerArgument(const char16_t* argument) {
   return argument[0] == u'\\' && argument[1] == u'\\' && argument[2] != 0;
 }
@@ -29,7 +40,13 @@ ArgumentsResult ReadArguments(int argc, const char16_t* const* argv, RunSettings
     } else if (StartsWithNoCase(arg, u"/MIN:") || StartsWithNoCase(arg, u"-MIN:")) {
       settings.MinimumAge = ParseMinimumAge(arg + 5);
     } else if (StartsWithNoCase(arg, u"/SKIP:") || StartsWithNoCase(arg, u"-SKIP:")) {
-      settings.SkipNames.Assign(arg + 6);
+      // Every list typed is kept: a cut or a replaced list would leave a
+      // name unprotected without a word.
+      if (!AddSkipNames(settings.SkipNames, arg + 6)) {
+        result.outcome = ArgumentsOutcome::InvalidSwitch;
+        result.invalidArgument = arg;
+        return result;
+      }
     } else if (EqualsNoCase(arg, u"/y") || EqualsNoCase(arg, u"-y")) {
       settings.Confirm = 0;
     } else if (EqualsNoCase(arg, u"/r") || EqualsNoCase(arg, u"-r")) {

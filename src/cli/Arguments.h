@@ -23,6 +23,11 @@ struct ArgumentsResult {
 // argument decides, and a switch given twice keeps its last value.
 ArgumentsResult ReadArguments(int argc, const char16_t* const* argv, RunSettings& settings);
 
+// Adds the names of one "/SKIP:" value to the list, after a ":" when the
+// list holds names already; an empty value adds nothing. Returns false, and
+// leaves the list as it was, when the list would exceed 1023 characters.
+bool AddSkipNames(LongText& list, const char16_t* value);
+
 // True for an argument that names a computer: two backslashes and at least
 // one more character.
 bool IsComputerArgument(const char16_t* argument);

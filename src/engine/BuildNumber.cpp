@@ -16,7 +16,7 @@ struct RemoteBuildQuery {
   RegKey root = kNoKey;
   RegKey key = kNoKey;
 
-  int32_t Run(uint32_t* build) {
+  int32_t Run(uint32_t* build, TargetSystemRoot* systemRoot) {
     int32_t status = CallUnderDelayLoadGuard(platform, GuardMessageStyle::NewLine, [&] {
       return platform.RegConnectRegistry(computerName, kHKeyLocalMachine, &root);
     });
@@ -63,7 +63,25 @@ struct RemoteBuildQuery {
     }
     if (settings.Trace != 0) ConsolePrint(u"\nCurrentBuildNumber: [%s]", text.Data());
     *build = ParseDecimalUnsigned(text.Data());
+    if (systemRoot != nullptr) ReadSystemRoot(*systemRoot);
     return 0;
+  }
+
+  // The target's SystemRoot, beside its build. What cannot be read, or is
+  // no drive path, leaves the status ERROR_ENVVAR_NOT_FOUND: the target's
+  // variables are then unknown, and none of its paths is expanded.
+  void ReadSystemRoot(TargetSystemRoot& systemRoot) {
+    systemRoot.status = kErrorEnvvarNotFound;
+    const RegistryTextRead read = ReadRegistryText(platform, key, u"SystemRoot", systemRoot.text);
+    if (!read.ok) {
+      systemRoot.text.Clear();
+      if (settings.Trace != 0) {
+        ConsolePrint(u"\nRegQueryValueEx(SystemRoot) failed with error %d", read.status);
+      }
+      return;
+    }
+    if (settings.Trace != 0) ConsolePrint(u"\nSystemRoot: [%s]", systemRoot.text.Data());
+    if (IsDrivePath(systemRoot.text.Data())) systemRoot.status = 0;
   }
 
   // Closes the key, then the connection, each only if it was opened.
@@ -77,8 +95,14 @@ struct RemoteBuildQuery {
 
 }  // namespace
 
+bool IsDrivePath(const char16_t* text) {
+  const char16_t letter = FoldAZ(text[0]);
+  return letter >= u'a' && letter <= u'z' && text[1] == u':' && text[2] == u'\\';
+}
+
 int32_t GetOSBuildNumber(Platform& platform, const RunSettings& settings,
-                         const char16_t* computerName, uint32_t* build) {
+                         const char16_t* computerName, uint32_t* build,
+                         TargetSystemRoot* systemRoot) {
   *build = 0;
   if (computerName == nullptr || computerName[0] == 0) {
     OsVersionInfo info;
@@ -91,7 +115,7 @@ int32_t GetOSBuildNumber(Platform& platform, const RunSettings& settings,
   RemoteBuildQuery query{platform, settings, computerName};
   int32_t status = 0;
   RunWithClosing(
-      platform, [&] { status = query.Run(build); }, [&] { query.Close(); });
+      platform, [&] { status = query.Run(build, systemRoot); }, [&] { query.Close(); });
   return status;
 }
 

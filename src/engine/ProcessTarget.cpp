@@ -60,12 +60,13 @@ void ReportUnusableFolder(Platform& platform, const char16_t* source, int32_t st
   PrintErrorText(platform, status);
 }
 
-// Expands source into folder and puts it in target form; 0, or the status
-// that ends the pass when the expansion fails or the folder would be cut.
-int32_t ExpandFolder(Platform& platform, const char16_t* source, PathText& folder,
-                     const char16_t* computerName) {
-  const auto status = static_cast<int32_t>(
-      ExpandTargetPath(platform, source, computerName, kPathChars - 1, folder.chars));
+// Expands source as the pass's target does into folder and puts it in
+// target form; 0, or the status that ends the pass when the expansion fails
+// or the folder would be cut.
+int32_t ExpandFolder(Platform& platform, const TargetContext& context, const char16_t* source,
+                     PathText& folder, const char16_t* computerName) {
+  const auto status = static_cast<int32_t>(ExpandTargetPath(
+      platform, context.Expansion(), source, computerName, kPathChars - 1, folder.chars));
   if (status != 0) ReportUnusableFolder(platform, source, status);
   return status;
 }
@@ -84,7 +85,8 @@ int32_t DiscoverSpecialFolder(Platform& platform, const RunSettings& settings,
   if (const int32_t status = CheckFolderRead(platform, read, valueName)) return status;
   PathText working;
   if (later && !text.Empty()) {
-    const int32_t status = ExpandFolder(platform, text.Data(), working, context.ComputerName.Get());
+    const int32_t status =
+        ExpandFolder(platform, context, text.Data(), working, context.ComputerName.Get());
     if (status != 0) return status;
   } else {
     const char16_t* name = !text.Empty() ? text.Data()
@@ -98,7 +100,7 @@ int32_t DiscoverSpecialFolder(Platform& platform, const RunSettings& settings,
     }
     working.Append(name);
   }
-  return ExpandFolder(platform, working.Data(), field, nullptr);
+  return ExpandFolder(platform, context, working.Data(), field, nullptr);
 }
 
 int32_t DiscoverFolders(Platform& platform, const RunSettings& settings, TargetContext& context) {
@@ -107,8 +109,8 @@ int32_t DiscoverFolders(Platform& platform, const RunSettings& settings, TargetC
       ReadFolderValue(platform, settings, context.ProfileListKey, u"ProfilesDirectory", true, text);
   if (const int32_t status = CheckFolderRead(platform, read, u"ProfilesDirectory")) return status;
   if (text.Empty()) text.Assign(kDefaultProfilesDirectory);
-  int32_t status =
-      ExpandFolder(platform, text.Data(), context.ProfilesDirectory, context.ComputerName.Get());
+  int32_t status = ExpandFolder(platform, context, text.Data(), context.ProfilesDirectory,
+                                context.ComputerName.Get());
   if (status != 0) return status;
   if (settings.Trace != 0) {
     ConsolePrint(u"\nProfilesDirectory: [%s]", context.ProfilesDirectory.Data());
@@ -153,7 +155,8 @@ int32_t RunPass(Platform& platform, const RunSettings& settings, const char16_t*
   }
   const char16_t* name = context.ComputerName.Get();
 
-  int32_t status = GetOSBuildNumber(platform, settings, name, &context.BuildNumber);
+  int32_t status =
+      GetOSBuildNumber(platform, settings, name, &context.BuildNumber, &context.SystemRoot);
   if (settings.Trace != 0) {
     ConsolePrint(u"\nGetOSBuildNumber(%s) returned %d, BuildNumber=%u", name, status,
                  context.BuildNumber);

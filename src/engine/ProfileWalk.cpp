@@ -44,9 +44,46 @@ bool ConfirmDeletion(Platform& platform, const RunSettings& settings) {
   return key == 0x79 || key == 0x59;
 }
 
-// Windows Vista (build 6000) and later delete only through their own
-// profile service.
-constexpr uint32_t kProfileServiceOverWmiBuild = 6000;
+// Windows Vista SP1 and Server 2008 (build 6001) are the first whose
+// profile service is offered over WMI (Win32_UserProfile).
+constexpr uint32_t kProfileServiceOverWmiBuild = 6001;
+// Win32_UserProfile.SID="<sid>"; the resource \\\\<name>\\root\\cimv2. Each
+// text holds its two literals and a whole SID or computer name.
+constexpr char16_t kInstancePathStart[] = u"Win32_UserProfile.SID=\"";
+constexpr char16_t kInstancePathEnd[] = u"\"";
+constexpr char16_t kResourceStart[] = u"\\\\";
+constexpr char16_t kResourceEnd[] = u"\\root\\cimv2";
+template <size_t N>
+constexpr size_t LiteralChars(const char16_t (&)[N]) {
+  return N - 1;
+}
+constexpr size_t kInstancePathChars =
+    LiteralChars(kInstancePathStart) + (kPathChars - 1) + LiteralChars(kInstancePathEnd) + 1;
+constexpr size_t kResourceChars =
+    LiteralChars(kResourceStart) + (kComputerNameChars - 1) + LiteralChars(kResourceEnd) + 1;
+static_assert(kInstancePathChars > kPathChars && kResourceChars > kComputerNameChars,
+              "the slack beyond a SID or a computer name is that of the literals around it");
+
+}  // namespace
+
+bool IsSidText(const char16_t* text) {
+  if (!(text[0] == u'S' && text[1] == u'-' && text[2] == u'1' && text[3] == u'-')) return false;
+  int numbers = 0;
+  for (const char16_t* at = text + 4;; ++at) {
+    uint64_t value = 0;
+    const char16_t* digits = at;
+    while (*at >= u'0' && *at <= u'9') {
+      value = value * 10 + static_cast<uint64_t>(*at - u'0');
+      if (value > 0xFFFFFFFFu) return false;
+      ++at;
+    }
+    if (at == digits || ++numbers > 16) return false;
+    if (*at == 0) return true;
+    if (*at != u'-') return false;
+  }
+}
+
+namespace {
 
 // Deletes the profile of sid through the target's own profile service: the
 // Win32_UserProfile instance of the SID in its root\cimv2 namespace. The
@@ -55,12 +92,15 @@ constexpr uint32_t kProfileServiceOverWmiBuild = 6000;
 // Returns 0 or the error.
 int32_t DeleteThroughProfileService(Platform& platform, const RunSettings& settings,
                                     TargetContext& context, const char16_t* sid) {
+  // Only a SID goes into the object path: any other name could carry a
+  // quote or a comma and make the path name another profile.
+  if (!IsSidText(sid)) return static_cast<int32_t>(kErrorInvalidSid);
   if (context.ProfileServiceStatus != 0) return context.ProfileServiceStatus;
   if (context.ProfileService == kNoServices) {
-    Text<kComputerNameChars + 16> resource;
-    resource.Assign(u"\\\\");
+    Text<kResourceChars> resource;
+    resource.Assign(kResourceStart);
     resource.Append(context.ComputerName.Get());
-    resource.Append(u"\\root\\cimv2");
+    resource.Append(kResourceEnd);
     WmiServices services = kNoServices;
     const int32_t status = platform.ConnectServer(resource.Data(), &services);
     if (settings.Trace != 0) {
@@ -72,12 +112,11 @@ int32_t DeleteThroughProfileService(Platform& platform, const RunSettings& setti
     }
     context.ProfileService = services;
   }
-  // The SID as the quoted key. A key name holds no backslash, and one with
-  // a quote makes a path the service refuses: it can name no other profile.
-  Text<kPathChars + 32> path;
-  path.Assign(u"Win32_UserProfile.SID=\"");
+  // The SID as the quoted key: digits and dashes need no escape.
+  Text<kInstancePathChars> path;
+  path.Assign(kInstancePathStart);
   path.Append(sid);
-  path.Append(u"\"");
+  path.Append(kInstancePathEnd);
   const int32_t status = platform.DeleteInstance(context.ProfileService, path.Data());
   if (settings.Trace != 0) ConsolePrint(u"\nDeleteInstance(%s) returned %d", path.Data(), status);
   return status;
@@ -92,8 +131,8 @@ void Decline(TargetContext& context) {
 // cannot be used: the expansion failed (its error) or the folder would be cut
 // or leave no room for the hive's name (ERROR_FILENAME_EXCED_RANGE).
 uint32_t MakeFolder(Platform& platform, const TargetContext& context, Entry& entry) {
-  return ExpandTargetPath(platform, entry.storedPath.Data(), context.ComputerName.Get(),
-                          kLongestFolder, entry.folder.chars);
+  return ExpandTargetPath(platform, context.Expansion(), entry.storedPath.Data(),
+                          context.ComputerName.Get(), kLongestFolder, entry.folder.chars);
 }
 
 // The orphaned-entry branch: the folder is gone, so the registry entry is
@@ -191,6 +230,9 @@ Outcome ProcessEntry(Platform& platform, const RunSettings& settings, TargetCont
       ConsolePrint(u"\nAction=Skipping (Path too long)");
     } else {
       ConsolePrint(u"\nAction=Skipping (Path not expanded, error %u)", unusable);
+      // A remote entry whose path only its own computer can expand is
+      // kept, and the exit code says so.
+      if (context.IsRemote()) context.Result = static_cast<int32_t>(unusable);
     }
     return Outcome::Kept;
   }

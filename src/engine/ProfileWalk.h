@@ -15,6 +15,12 @@ inline constexpr size_t kHiveNameChars = sizeof kHiveName / sizeof kHiveName[0] 
 // characters a Windows path may have (MAX_PATH counts the terminator too).
 inline constexpr size_t kLongestFolder = kPathChars - 2 - kHiveNameChars;
 
+// A SID in the text form that names a Win32_UserProfile instance: "S-1-",
+// then the identifier authority and at most 15 sub-authorities, each a
+// decimal number of 32 bits, separated by "-". A ProfileList entry of
+// another name (such as a ".bak" copy) names no profile of the service.
+bool IsSidText(const char16_t* text);
+
 // Walks the subkeys of context.ProfileListKey (open) until the enumeration
 // ends. Of the context it changes only ProfileKey, ProfilesEnumerated,
 // ProfilesDeleted and Result; ProfileKey is none again when it returns.

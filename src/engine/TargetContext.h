@@ -23,12 +23,23 @@ struct OptionalName {
   const char16_t* Get() const { return present ? text.Data() : nullptr; }
 };
 
+// A remote target's SystemRoot, from which its own Windows gives the
+// variables it writes into ProfileList their values: %SystemRoot% and
+// %windir% are the text, %SystemDrive% its drive letter and colon.
+struct TargetSystemRoot {
+  PathText text;  // as read; empty when it could not be read
+  // 0 when the text is a drive path ("X:\..."); otherwise
+  // ERROR_ENVVAR_NOT_FOUND, and no path of the target can be expanded.
+  uint32_t status = kErrorEnvvarNotFound;
+};
+
 // Made afresh by ProcessTarget for each computer: texts empty, handles none,
 // counters 0.
 struct TargetContext {
   OptionalName ComputerName;  // absent for the local computer
   Text<kComputerNameChars> LocalComputerName;
   uint32_t BuildNumber = 0;
+  TargetSystemRoot SystemRoot;  // a remote target's; unused for the local one
   RegKey RootKey = kNoKey;
   RegKey ProfileListKey = kNoKey;
   RegKey ProfileKey = kNoKey;
@@ -47,6 +58,9 @@ struct TargetContext {
   int32_t ProfileServiceStatus = 0;
 
   bool IsRemote() const { return ComputerName.present; }
+  // What the pass's paths are expanded with: null for the running
+  // computer's environment, the target's own SystemRoot for a remote one.
+  const TargetSystemRoot* Expansion() const { return IsRemote() ? &SystemRoot : nullptr; }
 };
 
 }  // namespace wf

@@ -36,16 +36,87 @@ size_t TargetPathLength(const char16_t* path, const char16_t* computerName) {
   return length;
 }
 
-uint32_t ExpandTargetPath(Platform& platform, const char16_t* source, const char16_t* computerName,
-                          size_t longest, char16_t* folder) {
+namespace {
+
+// The value a remote target gives the variable name[0..length), or null for
+// a variable its Windows does not write into ProfileList.
+const char16_t* TargetValue(const TargetSystemRoot& systemRoot, const char16_t* drive,
+                            const char16_t* name, size_t length) {
+  PathText variable;
+  variable.Assign(name, length);
+  if (EqualsNoCase(variable.Data(), u"SystemRoot") || EqualsNoCase(variable.Data(), u"windir")) {
+    return systemRoot.text.Data();
+  }
+  if (EqualsNoCase(variable.Data(), u"SystemDrive")) return drive;
+  return nullptr;
+}
+
+}  // namespace
+
+uint32_t ExpandOnTarget(const TargetSystemRoot& systemRoot, const char16_t* source,
+                        PathText& expanded) {
+  expanded.Clear();
+  if (systemRoot.status != 0) return systemRoot.status;
+  char16_t drive[3] = {systemRoot.text.chars[0], systemRoot.text.chars[1], 0};
+  size_t used = 0;
+  const auto put = [&](const char16_t* text, size_t length) {
+    if (used + length > PathText::kCapacity - 1) return false;
+    for (size_t i = 0; i < length; ++i) expanded.chars[used++] = text[i];
+    expanded.chars[used] = 0;
+    return true;
+  };
+  const char16_t* at = source;
+  while (*at != 0) {
+    const char16_t* close = nullptr;
+    if (*at == u'%') {
+      for (const char16_t* c = at + 1; *c != 0; ++c) {
+        if (*c == u'%') {
+          close = c;
+          break;
+        }
+      }
+    }
+    bool fitted = true;
+    if (close == nullptr) {
+      fitted = put(at, 1);
+      ++at;
+    } else {
+      // A reference the target gives no value of here would be expanded
+      // there by an environment this computer cannot see.
+      const char16_t* value =
+          TargetValue(systemRoot, drive, at + 1, static_cast<size_t>(close - at - 1));
+      if (value == nullptr) {
+        expanded.Clear();
+        return kErrorEnvvarNotFound;
+      }
+      fitted = put(value, TextLength(value));
+      at = close + 1;
+    }
+    if (!fitted) {
+      expanded.Clear();
+      return kErrorFilenameTooLong;
+    }
+  }
+  return 0;
+}
+
+uint32_t ExpandTargetPath(Platform& platform, const TargetSystemRoot* target,
+                          const char16_t* source, const char16_t* computerName, size_t longest,
+                          char16_t* folder) {
   PathText expanded;
-  const uint32_t needed = ExpandPath(platform, source, expanded);
   uint32_t status = 0;
-  if (needed == 0) {
-    status = platform.GetLastError();
-    if (status == 0) status = kErrorInvalidData;
-  } else if (!ExpansionFitted(needed) ||
-             TargetPathLength(expanded.Data(), computerName) > longest) {
+  if (target != nullptr) {
+    status = ExpandOnTarget(*target, source, expanded);
+  } else {
+    const uint32_t needed = ExpandPath(platform, source, expanded);
+    if (needed == 0) {
+      status = platform.GetLastError();
+      if (status == 0) status = kErrorInvalidData;
+    } else if (!ExpansionFitted(needed)) {
+      status = kErrorFilenameTooLong;
+    }
+  }
+  if (status == 0 && TargetPathLength(expanded.Data(), computerName) > longest) {
     status = kErrorFilenameTooLong;
   }
   if (status != 0) {

@@ -4,7 +4,9 @@
 #include <cstdint>
 
 #include "engine/RunSettings.h"
+#include "engine/TargetContext.h"
 #include "platform/Platform.h"
+#include "platform/Text.h"
 
 namespace wf {
 
@@ -12,9 +14,16 @@ inline constexpr char16_t kCurrentVersionKey[] = u"Software\\Microsoft\\Windows 
 
 // The target's build: by version query for the local computer (null or
 // empty name), from the remote registry otherwise. *build is 0 unless the
-// call succeeds. Returns 0 or a system error number.
+// call succeeds. Returns 0 or a system error number. For a remote computer,
+// *systemRoot (when given) receives its SystemRoot from the same key; a
+// SystemRoot that cannot be read or is no drive path does not fail the call.
 int32_t GetOSBuildNumber(Platform& platform, const RunSettings& settings,
-                         const char16_t* computerName, uint32_t* build);
+                         const char16_t* computerName, uint32_t* build,
+                         TargetSystemRoot* systemRoot = nullptr);
+
+// True when text begins with a drive letter (A to Z in any case), a colon
+// and a backslash.
+bool IsDrivePath(const char16_t* text);
 
 // Rewrites a local path of the target (a buffer of 261 characters) into the
 // form the command opens it by: ending in exactly one backslash, and for a
@@ -35,12 +44,25 @@ void FolderForComparison(const char16_t* path, PathText& folder);
 // write if it had room.
 size_t TargetPathLength(const char16_t* path, const char16_t* computerName);
 
-// Expands source with the running computer's environment into folder, in
-// target form, only when the whole of it fits in longest characters. Returns
-// 0, or why it cannot be had (folder left empty): the expansion's error (13
-// when it gave none), or ERROR_FILENAME_EXCED_RANGE when it would be cut.
-uint32_t ExpandTargetPath(Platform& platform, const char16_t* source, const char16_t* computerName,
-                          size_t longest, char16_t* folder);
+// Expands a stored path as a remote target's own Windows does: %SystemRoot%,
+// %windir% and %SystemDrive% (names compared for A to Z in any case) take
+// the target's values; a lone "%" without a closing one stays as written.
+// Returns 0, ERROR_ENVVAR_NOT_FOUND when the text holds any other
+// reference or the target's SystemRoot is not usable, or
+// ERROR_FILENAME_EXCED_RANGE when the result would exceed 260 characters;
+// expanded is left empty on failure.
+uint32_t ExpandOnTarget(const TargetSystemRoot& systemRoot, const char16_t* source,
+                        PathText& expanded);
+
+// Expands source into folder, in target form, only when the whole of it
+// fits in longest characters: with the running computer's environment when
+// target is null, with a remote target's own values (ExpandOnTarget)
+// otherwise. Returns 0, or why it cannot be had (folder left empty): the
+// expansion's error (13 when it gave none), or ERROR_FILENAME_EXCED_RANGE
+// when it would be cut.
+uint32_t ExpandTargetPath(Platform& platform, const TargetSystemRoot* target,
+                          const char16_t* source, const char16_t* computerName, size_t longest,
+                          char16_t* folder);
 
 // Free space of the volume holding path in whole megabytes (0 on failure).
 // Returns true when the query succeeded.

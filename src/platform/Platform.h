@@ -22,12 +22,14 @@ enum : uint32_t {
   kErrorSharingViolation = 32,
   kErrorBadNetPath = 53,
   kErrorInvalidParameter = 87,
+  kErrorEnvvarNotFound = 203,
   kErrorFilenameTooLong = 206,
   kErrorDeletePending = 303,
   kErrorMoreData = 234,
   kErrorNoMoreItems = 259,
   kErrorCantOpen = 1011,
   kErrorCancelled = 1223,
+  kErrorInvalidSid = 1337,
 };
 
 // Exception codes.

@@ -224,8 +224,14 @@ TargetCase::TargetCase(FuzzedDataProvider& data, sim::SimPlatform& sim) : sim_(s
   uint32_t targetBuild = sim_.Local().build;
   if (remote_) {
     targetBuild = kBuilds[data.ConsumeIntegralInRange<size_t>(0, std::size(kBuilds) - 1)];
-    target_->SetString(kCurrentVersion, u"CurrentBuildNumber",
-                       std::u16string(sim::FromUtf8(std::to_string(targetBuild))));
+    // Its SystemRoot: a usual one, one on another drive, none, and texts
+    // that are no drive path.
+    static constexpr const char16_t* kSystemRoots[] = {
+        u"C:\\Windows", u"C:\\Windows",           u"D:\\Windows", u"d:\\WINNT", u"",
+        u"Windows",     u"%SystemDrive%\\Windows"};
+    systemRoot_ = kSystemRoots[data.ConsumeIntegralInRange<size_t>(0, std::size(kSystemRoots) - 1)];
+    target_->SetCurrentVersion(sim::FromUtf8(std::to_string(targetBuild)), systemRoot_);
+    serviceOverWmi_ = targetBuild >= 6001;
     static constexpr uint32_t kShareStates[] = {0,   0, 0, kErrorBadNetPath, kErrorAccessDenied,
                                                 1326};
     for (const char16_t drive : {u'C', u'D'}) {
@@ -479,12 +485,44 @@ const EntryModel* TargetCase::FindEntry(std::u16string_view sid) const {
 }
 
 std::optional<std::u16string> TargetCase::Expand(std::u16string_view text) const {
+  if (remote_) return ExpandOnTarget(text);
   const std::u16string source(text);
   std::vector<char16_t> buffer(wf::kPathChars + 1);
   const uint32_t needed = sim_.ExpandEnvironmentStrings(source.c_str(), buffer.data(),
                                                         static_cast<uint32_t>(buffer.size()));
   if (needed == 0 || needed > wf::kPathChars) return std::nullopt;
   return std::u16string(buffer.data());
+}
+
+// A remote target's paths take its own values for the variables its
+// Windows writes: %SystemRoot% and %windir% its SystemRoot, %SystemDrive%
+// the drive of that. Any other reference, or a SystemRoot that is no drive
+// path, leaves the path unexpanded.
+std::optional<std::u16string> TargetCase::ExpandOnTarget(std::u16string_view text) const {
+  const std::u16string_view root = systemRoot_;
+  if (root.size() < 3 || root[1] != u':' || root[2] != u'\\' ||
+      !((root[0] >= u'A' && root[0] <= u'Z') || (root[0] >= u'a' && root[0] <= u'z'))) {
+    return std::nullopt;
+  }
+  std::u16string expanded;
+  for (size_t at = 0; at < text.size();) {
+    const size_t close = text[at] == u'%' ? text.find(u'%', at + 1) : std::u16string_view::npos;
+    if (close == std::u16string_view::npos) {
+      expanded.push_back(text[at++]);
+      continue;
+    }
+    const std::u16string_view name = text.substr(at + 1, close - at - 1);
+    if (sim::EqualNoCase(name, u"SystemRoot") || sim::EqualNoCase(name, u"windir")) {
+      expanded += root;
+    } else if (sim::EqualNoCase(name, u"SystemDrive")) {
+      expanded += root.substr(0, 2);
+    } else {
+      return std::nullopt;
+    }
+    at = close + 1;
+  }
+  if (expanded.size() > wf::kPathChars - 1) return std::nullopt;
+  return expanded;
 }
 
 std::optional<FolderId> TargetCase::ToFolder(std::u16string_view expanded) const {
@@ -523,10 +561,18 @@ void TargetCase::CheckConfirmed(const char* call, Findings& findings) {
 }
 
 void TargetCase::CheckDeleteInstance(const char16_t* objectPath, Findings& findings) {
+  const std::string name = "DeleteInstance(" + Printable(sim::View(objectPath)) + ")";
   const std::u16string expected = u"Win32_UserProfile.SID=\"" + lastDeleteProfile_ + u"\"";
   if (lastDeleteProfile_.empty() || sim::View(objectPath) != expected) {
-    findings.push_back("DeleteInstance(" + Printable(sim::View(objectPath)) +
-                       ") not of the profile DeleteProfile was just asked for");
+    findings.push_back(name + " not of the profile DeleteProfile was just asked for");
+  }
+  if (!serviceOverWmi_) findings.push_back(name + " on a build without Win32_UserProfile");
+  // Only S-1- and decimal numbers: no other key name goes into a path.
+  const std::u16string_view sid = lastDeleteProfile_;
+  if (sid.size() < 5 || sid.substr(0, 4) != u"S-1-" ||
+      sid.find_first_not_of(u"0123456789-") != std::u16string_view::npos ||
+      sid.find(u"--") != std::u16string_view::npos || sid.back() == u'-') {
+    findings.push_back(name + " for a key name that is not a SID");
   }
   lastDeleteProfile_.clear();
 }
@@ -621,8 +667,8 @@ void TargetCase::CheckAfterRun(int32_t exitCode, const std::string& output,
   // Success, a refused remote deletion, a declined prompt, a deletion left
   // listed, and what a folder lookup, a deletion or the pass can fail with
   // on this staging.
-  static constexpr uint32_t kPossible[] = {0,  2,   3,   5,   13,  32,   53,   67,
-                                           87, 123, 206, 267, 303, 1223, 1326, 1722};
+  static constexpr uint32_t kPossible[] = {0,   2,   3,   5,   13,  32,   53,   67,   87,
+                                           123, 203, 206, 267, 303, 1223, 1326, 1337, 1722};
   bool allowed = false;
   for (const uint32_t possible : kPossible) allowed = allowed || possible == code;
   for (const uint32_t staged : stagedStatuses_) allowed = allowed || staged == code;

@@ -56,6 +56,7 @@ class TargetCase {
  private:
   const EntryModel* FindEntry(std::u16string_view sid) const;
   std::optional<std::u16string> Expand(std::u16string_view text) const;
+  std::optional<std::u16string> ExpandOnTarget(std::u16string_view text) const;
   std::optional<FolderId> ToFolder(std::u16string_view expanded) const;
   // Ancestors (or the folder itself when included) refuse access, or the
   // share that reaches the drive is not up.
@@ -66,6 +67,8 @@ class TargetCase {
   sim::SimPlatform& sim_;
   sim::SimComputer* target_ = nullptr;
   bool remote_ = false;
+  std::u16string systemRoot_;    // a remote target's, as staged (empty: none)
+  bool serviceOverWmi_ = false;  // a remote target of build 6001 or later
   std::vector<std::u16string> arguments_;
   std::vector<EntryModel> entries_;
   size_t entriesBefore_ = 0;

@@ -189,6 +189,32 @@ void SimComputer::SetMultiString(std::u16string_view keyPath, std::u16string_vie
   SetValue(keyPath, valueName, kRegMultiSz, std::move(bytes));
 }
 
+void SimComputer::SetCurrentVersion(std::u16string_view buildText, std::u16string_view systemRoot) {
+  static constexpr std::u16string_view kCurrentVersion =
+      u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+  SetString(kCurrentVersion, u"CurrentBuildNumber", buildText);
+  if (!systemRoot.empty()) SetString(kCurrentVersion, u"SystemRoot", systemRoot);
+}
+
+std::u16string SimComputer::SystemRoot() const {
+  const SimKey* key = FindKey(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+  if (key != nullptr) {
+    const auto value = key->values.find(std::u16string_view(u"SystemRoot"));
+    if (value != key->values.end() &&
+        (value->second.type == kRegSz || value->second.type == kRegExpandSz)) {
+      std::u16string text;
+      const std::vector<uint8_t>& bytes = value->second.data;
+      for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+        if (c == 0) break;
+        text.push_back(c);
+      }
+      return text;
+    }
+  }
+  return u"C:\\Windows";
+}
+
 void SimComputer::SetUsualProfileList() {
   SetString(kProfileListPath, u"ProfilesDirectory", u"%SystemDrive%\\Users", kRegExpandSz);
   SetString(kProfileListPath, u"Public", u"C:\\Users\\Public");

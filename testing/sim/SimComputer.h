@@ -127,6 +127,14 @@ class SimComputer {
   void SetDword(std::u16string_view keyPath, std::u16string_view valueName, uint32_t number);
   void SetMultiString(std::u16string_view keyPath, std::u16string_view valueName,
                       const std::vector<std::u16string>& texts);
+  // The CurrentVersion values that another computer reads: the build as
+  // CurrentBuildNumber and, unless empty, SystemRoot (both REG_SZ).
+  void SetCurrentVersion(std::u16string_view buildText,
+                         std::u16string_view systemRoot = u"C:\\Windows");
+  // The SystemRoot that the computer's own processes, its profile service
+  // among them, have in their environment: its CurrentVersion value when
+  // that is text, C:\Windows otherwise.
+  std::u16string SystemRoot() const;
   // The ProfileList values of a usual computer: ProfilesDirectory
   // %SystemDrive%\Users (REG_EXPAND_SZ), Public and Default under C:\Users.
   void SetUsualProfileList();

@@ -103,11 +103,14 @@ int32_t SimPlatform::DeleteInstance(WmiServices services, const char16_t* object
   const std::u16string sid = SidOfPath(objectPath, &status);
   if (status != 0) return status;
   if (!IsSidText(sid)) return kNotFound;
-  // The service runs on the target: its own drives, its own environment.
-  static const Environment kTargetEnvironment = {{u"SystemDrive", u"C:"},
-                                                 {u"SystemRoot", u"C:\\Windows"}};
+  // The service runs on the target: its own drives, its own environment,
+  // whose SystemRoot is the computer's own.
   SimComputer& computer = *connection->second.computer;
-  const uint32_t removed = RemoveProfile(computer, sid, nullptr, kTargetEnvironment);
+  const std::u16string systemRoot = computer.SystemRoot();
+  const Environment environment = {{u"SystemDrive", systemRoot.substr(0, 2)},
+                                   {u"SystemRoot", systemRoot},
+                                   {u"windir", systemRoot}};
+  const uint32_t removed = RemoveProfile(computer, sid, nullptr, environment);
   return static_cast<int32_t>(removed == kErrorFileNotFound ? static_cast<uint32_t>(kNotFound)
                                                             : removed);
 }

@@ -24,9 +24,11 @@
  * - A computer's registry lives under HKLM\SOFTWARE\WrenfoldRemotes\NAME,
  *   its drives are folders that Wine finds as \\NAME\D$ through the
  *   prefix's dosdevices/unc. A profile's ProfileImagePath is expanded with
- *   that computer's SystemDrive (C:) and SystemRoot (C:\Windows); other
- *   variables stay as written, and a folder that is then not on a drive
- *   (D:\...) is refused with HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME).
+ *   that computer's own SystemRoot (its CurrentVersion value SystemRoot,
+ *   C:\Windows when that is not staged), which %windir% names too, and
+ *   SystemDrive (the drive of SystemRoot); other variables stay as written,
+ *   and a folder that is then not on a drive (D:\...) is refused with
+ *   HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME).
  *
  * As a remote computer's service does, and more strictly where Windows
  * leaves room, it refuses:
@@ -351,11 +353,27 @@ static HRESULT ReadProfilePath(const wchar_t* path, wchar_t* sid) {
   return S_OK;
 }
 
-/* Expands TEXT as on the remote computer: %SystemDrive% is C: and
-   %SystemRoot% C:\Windows (names in any case); other variables stay as
-   written. The result goes to out (capacity characters with the
-   terminator); false when it does not fit. */
-static BOOL ExpandRemote(const wchar_t* text, wchar_t* out, size_t capacity) {
+/* The SystemRoot of COMPUTER as its own processes have it: the staged
+   CurrentVersion value, or C:\Windows when none is staged as text. */
+static void RemoteSystemRoot(const wchar_t* computer, wchar_t root[MAX_PATH + 1]) {
+  wchar_t keyPath[sizeof REMOTES / sizeof(wchar_t) + MAX_COMPUTER + 64];
+  wcscpy(keyPath, REMOTES);
+  wcscat(keyPath, computer);
+  wcscat(keyPath, L"\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+  DWORD type = 0;
+  DWORD bytes = MAX_PATH * sizeof(wchar_t);
+  const LSTATUS status =
+      RegGetValueW(HKEY_LOCAL_MACHINE, keyPath, L"SystemRoot",
+                   RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, root, &bytes);
+  if (status != ERROR_SUCCESS || root[0] == 0) wcscpy(root, L"C:\\Windows");
+}
+
+/* Expands TEXT as on the remote computer: %SystemRoot% and %windir% are
+   ROOT, %SystemDrive% its first two characters (names in any case); other
+   variables stay as written. The result goes to out (capacity characters
+   with the terminator); false when it does not fit. */
+static BOOL ExpandRemote(const wchar_t* text, const wchar_t* root, wchar_t* out, size_t capacity) {
+  const wchar_t drive[3] = {root[0], root[0] != 0 ? root[1] : 0, 0};
   size_t length = 0;
   while (*text != 0) {
     const wchar_t* value = NULL;
@@ -365,9 +383,10 @@ static BOOL ExpandRemote(const wchar_t* text, wchar_t* out, size_t capacity) {
     if (close != NULL) {
       const size_t nameLength = (size_t)(close - (text + 1));
       if (nameLength == 11 && _wcsnicmp(text + 1, L"SystemDrive", 11) == 0) {
-        value = L"C:";
-      } else if (nameLength == 10 && _wcsnicmp(text + 1, L"SystemRoot", 10) == 0) {
-        value = L"C:\\Windows";
+        value = drive;
+      } else if ((nameLength == 10 && _wcsnicmp(text + 1, L"SystemRoot", 10) == 0) ||
+                 (nameLength == 6 && _wcsnicmp(text + 1, L"windir", 6) == 0)) {
+        value = root;
       }
       /* An unknown variable is copied whole, both percent signs with it. */
       consumed = nameLength + 2;
@@ -403,8 +422,10 @@ static DWORD ProfileFolder(HKEY key, const wchar_t* computer, wchar_t folder[MAX
   if (type != REG_SZ && type != REG_EXPAND_SZ) return 0; /* names no folder */
   stored[bytes / sizeof(wchar_t)] = 0; /* the text may be stored without terminator */
   if (stored[0] == 0) return 0;
+  wchar_t root[MAX_PATH + 1];
+  RemoteSystemRoot(computer, root);
   wchar_t expanded[MAX_PATH + 1];
-  if (!ExpandRemote(stored, expanded, MAX_PATH + 1)) return ERROR_FILENAME_EXCED_RANGE;
+  if (!ExpandRemote(stored, root, expanded, MAX_PATH + 1)) return ERROR_FILENAME_EXCED_RANGE;
   const wchar_t drive = expanded[0];
   if (!((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z')) ||
       expanded[1] != L':' || (expanded[2] != 0 && expanded[2] != L'\\')) {

@@ -36,8 +36,7 @@ void Stage(SimPlatform& sim) {
       {u"S-1-5-21-1-1-1-1005", u"D:\\Profiles\\Far", 50},
   };
   for (SimComputer* computer : {&sim.Local(), &sim.AddRemote(u"PC07")}) {
-    computer->SetString(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", u"CurrentBuildNumber",
-                        u"7601");
+    computer->SetCurrentVersion(u"7601");
     computer->SetUsualProfileList();
     computer->AddFolder(u"C:\\Users\\Public");
     for (const auto& profile : kProfiles) {

@@ -82,14 +82,33 @@ const Row kRows[] = {
     {{u"/MIN:30", u"-TRACEALL"}, 87},
     {{u"/MIN:30", u"/SKIP:Admin:Kiosk"}, 0, 30, 1, 0, 0, u"Admin:Kiosk"},
     {{u"/MIN:30", u"/skip:a"}, 0, 30, 1, 0, 0, u"a"},
-    {{u"/MIN:30", u"-SKIP:b", u"-Skip:"}, 0, 30, 1, 0, 0, u""},
-    {{u"/MIN:30", u"/SKIP:" + std::u16string(1100, u'n')},
+    // Several lists are joined in command-line order; an empty one adds
+    // nothing; a list, or a join, beyond 1023 characters is refused whole.
+    {{u"/MIN:30", u"-SKIP:b", u"-Skip:"}, 0, 30, 1, 0, 0, u"b"},
+    {{u"/skip:Admin", u"/MIN:30", u"/SKIP:labadmin:Kiosk"},
+     0,
+     30,
+     1,
+     0,
+     0,
+     u"Admin:labadmin:Kiosk"},
+    {{u"/MIN:30", u"/SKIP:" + std::u16string(1023, u'n')},
      0,
      30,
      1,
      0,
      0,
      std::u16string(1023, u'n')},
+    {{u"/MIN:30", u"/SKIP:" + std::u16string(1024, u'n')}, 87},
+    {{u"/MIN:30", u"/SKIP:" + std::u16string(1000, u'n'), u"/SKIP:" + std::u16string(22, u'm')},
+     0,
+     30,
+     1,
+     0,
+     0,
+     std::u16string(1000, u'n') + u":" + std::u16string(22, u'm')},
+    {{u"/MIN:30", u"/SKIP:" + std::u16string(1000, u'n'), u"/SKIP:" + std::u16string(23, u'm')},
+     87},
     {{u"/MIN:30", u"/SKIP"}, 87},
     {{u"/?"}, 1},
     {{u"-?"}, 1},
@@ -154,6 +173,22 @@ TEST(CommandLine, EverySpellingOfEverySwitch) {
     EXPECT_EQ(std::u16string(g_given.settings.SkipNames.Data()), row.skip);
     EXPECT_EQ(g_given.computers, row.computers);
   }
+}
+
+// A skip list that would go beyond 1023 characters is refused by the
+// argument that made it so, before any computer is touched.
+TEST(CommandLine, AnOverflowingSkipListIsRefusedByItsArgument) {
+  const std::u16string first = u"/SKIP:" + std::u16string(1000, u'n');
+  const std::u16string second = u"-skip:" + std::u16string(23, u'm');
+  const char16_t* const argv[] = {u"wrenfold.exe", first.c_str(), u"/MIN:30",
+                                  second.c_str(),  u"\\\\PC07",   nullptr};
+  g_given = {};
+  sim::SimPlatform sim;
+  sim.CaptureStandardOutput(false);
+  EXPECT_EQ(WrenfoldMain(sim, 5, argv, &RecordingPass), 87);
+  EXPECT_TRUE(g_given.computers.empty());
+  EXPECT_EQ(sim.StandardOutput(),
+            "\r\n\r\nInvalid switch \"-skip:" + std::string(23, 'm') + "\".\r\n");
 }
 
 // The program's name on the usage screen is what follows the last backslash

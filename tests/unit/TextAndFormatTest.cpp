@@ -6,6 +6,7 @@
 
 #include "cli/Arguments.h"
 #include "engine/DecimalText.h"
+#include "engine/ProfileWalk.h"
 #include "engine/TargetPaths.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/Text.h"
@@ -50,6 +51,52 @@ TEST(TargetPath, CutsTheComputerNameAt257) {
   const std::u16string name(300, u'N');
   ToTargetPath(path, name.c_str());
   EXPECT_EQ(std::u16string(path), u"\\\\" + std::u16string(257, u'N') + u"\\");
+}
+
+// A remote target's own values at the edges no scenario reaches: a lone
+// "%" is text, "%%" names no variable the target is known to have, and a
+// result beyond 260 characters is not cut.
+TEST(TargetPath, RemoteExpansionAtItsEdges) {
+  TargetSystemRoot root;
+  root.text.Assign(u"E:\\WinNT");
+  root.status = 0;
+  const auto expand = [&](const std::u16string& source, uint32_t status = 0) {
+    PathText expanded;
+    EXPECT_EQ(ExpandOnTarget(root, source.c_str(), expanded), status);
+    return std::u16string(expanded.Data());
+  };
+  EXPECT_EQ(expand(u"%WINDIR%\\..%SystemDrive%\\Lab 100%"), u"E:\\WinNT\\..E:\\Lab 100%");
+  EXPECT_EQ(expand(u"C:\\a%%b", kErrorEnvvarNotFound), u"");
+  EXPECT_EQ(expand(u"%SystemRoot%\\" + std::u16string(251, u'x')),
+            u"E:\\WinNT\\" + std::u16string(251, u'x'));
+  EXPECT_EQ(expand(u"%SystemRoot%\\" + std::u16string(252, u'x'), kErrorFilenameTooLong), u"");
+}
+
+TEST(TargetPath, ASystemRootIsADrivePath) {
+  EXPECT_TRUE(IsDrivePath(u"D:\\Windows"));
+  EXPECT_TRUE(IsDrivePath(u"z:\\"));
+  for (const char16_t* other : {u"", u"D:", u"D:Windows", u"D;\\Windows", u"@:\\Windows",
+                                u"[:\\Windows", u"\\\\PC07\\Windows"}) {
+    EXPECT_FALSE(IsDrivePath(other)) << static_cast<int>(other[0]);
+  }
+}
+
+// Only these key names go into a WMI object path: "S-1-", an authority and
+// at most 15 sub-authorities of 32 bits, nothing else.
+TEST(ProfileInstance, OnlyASidNamesOne) {
+  std::u16string longest = u"S-1-5";
+  for (int i = 0; i < 15; ++i) longest += u"-4294967295";
+  for (const std::u16string& sid :
+       {std::u16string(u"S-1-5-21-7-7-7-1001"), std::u16string(u"S-1-5"), longest}) {
+    EXPECT_TRUE(IsSidText(sid.c_str()));
+  }
+  for (const std::u16string& other :
+       {std::u16string(u"S-1-5-21-7-7-7-1001.bak"), std::u16string(u"s-1-5-18"),
+        std::u16string(u"S-2-5-18"), std::u16string(u"S-1-"), std::u16string(u"S-1-5--18"),
+        std::u16string(u"S-1-5-18-"), std::u16string(u"S-1-5-4294967296"),
+        std::u16string(u"S-1-5-18\",SID=\"S-1-5-21-7-7-7-1001"), longest + u"-1"}) {
+    EXPECT_FALSE(IsSidText(other.c_str()));
+  }
 }
 
 // Spellings that no scenario uses: separators in a run, a dot that ends a

@@ -45,6 +45,7 @@ TEST(WmiStatus, TheNumbersAnAdministratorCanLookUp) {
       {0x80041001u, -2147217407},                              // WBEM_E_FAILED
       {0x80080005u, -2146959355},                              // CO_E_SERVER_EXEC_FAILURE
       {0x8007FFFFu, 65535},       {0x80060005u, -2147090427},  // facility 6 is not Win32
+      {0x80070000u, -2147024896},  // a Win32 failure of code 0 is still a failure
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.hresult);

@@ -86,6 +86,22 @@ bool Win32Platform::WriteConsoleByte(uint8_t byte) {
   return ::WriteConsoleA(consoleOutput_, &text, 1, &written, nullptr) && written == 1;
 }
 
+namespace {
+
+// The network messages module, by its full path in the system folder: a
+// module found by the search order could be any file of that name.
+HMODULE LoadNetworkMessages() {
+  static constexpr wchar_t kModule[] = L"\\netmsg.dll";
+  constexpr UINT kModuleChars = sizeof kModule / sizeof kModule[0];
+  wchar_t path[MAX_PATH + kModuleChars] = {};
+  const UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  for (UINT i = 0; i < kModuleChars; ++i) path[length + i] = kModule[i];
+  return ::LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}
+
+}  // namespace
+
 void Win32Platform::GetSystemErrorText(uint32_t error, char16_t* buffer, uint32_t capacity) {
   if (capacity == 0) return;
   buffer[0] = 0;
@@ -94,9 +110,7 @@ void Win32Platform::GetSystemErrorText(uint32_t error, char16_t* buffer, uint32_
   // module; its table is searched before the system's. The module is
   // loaded for its resources only.
   HMODULE messages = nullptr;
-  if (error >= 2100 && error < 3000) {
-    messages = ::LoadLibraryExW(L"netmsg.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  }
+  if (error >= 2100 && error < 3000) messages = LoadNetworkMessages();
 
   DWORD flags =
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;

@@ -2,6 +2,7 @@
 // locator's connection to a namespace, the deletion of an instance, and the
 // connection's release. Each connection holds its own COM initialisation,
 // so nothing of COM outlives it.
+// The backend's own header first: windows.h comes with its settings.
 #include <objbase.h>
 #include <oleauto.h>
 #include <wbemidl.h>

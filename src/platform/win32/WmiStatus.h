@@ -14,12 +14,15 @@ enum : uint32_t {
 };
 
 // 0 for success; a Win32 error carried in the HRESULT (facility 7, such as
-// 0x800706BA) as its code; the WMI codes for a refused account (5), an
+// 0x800706BA) as its code, unless that code is 0 (a failure must never read
+// as success); the WMI codes for a refused account (5), an
 // unknown or malformed object (2) and a failed transport (1722); any other
 // failure as the HRESULT itself, read as a signed number.
 constexpr int32_t WmiStatusToError(uint32_t hresult) {
   if ((hresult & 0x80000000u) == 0) return 0;
-  if ((hresult & 0xFFFF0000u) == 0x80070000u) return static_cast<int32_t>(hresult & 0xFFFFu);
+  if ((hresult & 0xFFFF0000u) == 0x80070000u && (hresult & 0xFFFFu) != 0) {
+    return static_cast<int32_t>(hresult & 0xFFFFu);
+  }
   switch (hresult) {
     case kWbemAccessDenied:
       return 5;

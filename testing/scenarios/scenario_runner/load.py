@@ -50,6 +50,7 @@ def load_scenario(path):
 
 CURRENT_VERSION = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"
 PROFILE_LIST = CURRENT_VERSION + "\\ProfileList"
+USUAL_SYSTEM_ROOT = "C:\\Windows"
 
 # The ProfileList values of a usual computer, stated in a scenario only where
 # a case needs them otherwise (null removes one).
@@ -63,16 +64,23 @@ PROFILE_LIST_VALUES = {
 def expanded(scenario):
     """SCENARIO with its short forms written out (docs/SCENARIOS.md): a run
     of one character for each {C*n}, the ProfileList path for {ProfileList}
-    in the arguments, a remote computer's CurrentBuildNumber value for its
-    build, and the ProfileList keys and files of each computer's profiles."""
+    in the arguments, a remote computer's CurrentBuildNumber and SystemRoot
+    values for its build and systemRoot, and the ProfileList keys and files of each computer's profiles."""
     scenario = repeated(scenario)
     if "arguments" in scenario:
         scenario["arguments"] = [a.replace("{ProfileList}", PROFILE_LIST)
                                  for a in scenario["arguments"]]
     for remote in scenario.get("remotes", {}).values():
+        values = {}
         if "build" in remote:
-            add_key(remote.setdefault("registry", {}), CURRENT_VERSION,
-                    {"values": {"CurrentBuildNumber": remote.pop("build")}})
+            values["CurrentBuildNumber"] = remote.pop("build")
+        # A computer with a build has the SystemRoot of a usual one unless
+        # the scenario says otherwise (null leaves it out).
+        system_root = remote.pop("systemRoot", USUAL_SYSTEM_ROOT if values else None)
+        if system_root is not None:
+            values["SystemRoot"] = system_root
+        if values:
+            add_key(remote.setdefault("registry", {}), CURRENT_VERSION, {"values": values})
     for computer in [scenario.get("local")] + list(scenario.get("remotes", {}).values()):
         if computer is None or "profiles" not in computer:
             continue
