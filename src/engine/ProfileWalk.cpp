@@ -78,7 +78,7 @@ bool IsSidText(const char16_t* text) {
       ++at;
     }
     if (at == digits || ++numbers > 16) return false;
-    if (*at == 0) return true;
+    if (*at == 0) return numbers >= 2;
     if (*at != u'-') return false;
   }
 }

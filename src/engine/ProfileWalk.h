@@ -16,7 +16,7 @@ inline constexpr size_t kHiveNameChars = sizeof kHiveName / sizeof kHiveName[0] 
 inline constexpr size_t kLongestFolder = kPathChars - 2 - kHiveNameChars;
 
 // A SID in the text form that names a Win32_UserProfile instance: "S-1-",
-// then the identifier authority and at most 15 sub-authorities, each a
+// then the identifier authority and one to 15 sub-authorities, each a
 // decimal number of 32 bits, separated by "-". A ProfileList entry of
 // another name (such as a ".bak" copy) names no profile of the service.
 bool IsSidText(const char16_t* text);

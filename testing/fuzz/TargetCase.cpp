@@ -25,7 +25,6 @@ constexpr size_t kReadBytes = wf::kPathChars * 2;
 using wf::kLongestFolder;
 constexpr size_t kSkipListChars = wf::kLongTextChars - 1;
 constexpr char16_t kRemoteName[] = u"PC07";
-constexpr char16_t kCurrentVersion[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 
 // Characters of made-up names: no separators, no line feeds, no '%', so a
 // name is one path component and a report line stays one line.
@@ -570,7 +569,7 @@ void TargetCase::CheckDeleteInstance(const char16_t* objectPath, Findings& findi
   // Only S-1- and decimal numbers: no other key name goes into a path.
   const std::u16string_view sid = lastDeleteProfile_;
   if (sid.size() < 5 || sid.substr(0, 4) != u"S-1-" ||
-      sid.find_first_not_of(u"0123456789-") != std::u16string_view::npos ||
+      sid.substr(4).find_first_not_of(u"0123456789-") != std::u16string_view::npos ||
       sid.find(u"--") != std::u16string_view::npos || sid.back() == u'-') {
     findings.push_back(name + " for a key name that is not a SID");
   }

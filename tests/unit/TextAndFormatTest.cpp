@@ -82,18 +82,18 @@ TEST(TargetPath, ASystemRootIsADrivePath) {
 }
 
 // Only these key names go into a WMI object path: "S-1-", an authority and
-// at most 15 sub-authorities of 32 bits, nothing else.
+// one to 15 sub-authorities of 32 bits, nothing else.
 TEST(ProfileInstance, OnlyASidNamesOne) {
   std::u16string longest = u"S-1-5";
   for (int i = 0; i < 15; ++i) longest += u"-4294967295";
-  for (const std::u16string& sid :
-       {std::u16string(u"S-1-5-21-7-7-7-1001"), std::u16string(u"S-1-5"), longest}) {
+  for (const std::u16string& sid : {std::u16string(u"S-1-5-21-7-7-7-1001"), longest}) {
     EXPECT_TRUE(IsSidText(sid.c_str()));
   }
   for (const std::u16string& other :
        {std::u16string(u"S-1-5-21-7-7-7-1001.bak"), std::u16string(u"s-1-5-18"),
-        std::u16string(u"S-2-5-18"), std::u16string(u"S-1-"), std::u16string(u"S-1-5--18"),
-        std::u16string(u"S-1-5-18-"), std::u16string(u"S-1-5-4294967296"),
+        std::u16string(u"S-2-5-18"), std::u16string(u"S-1-"), std::u16string(u"S-1-5"),
+        std::u16string(u"S-1-5--18"), std::u16string(u"S-1-5-18-"),
+        std::u16string(u"S-1-5-4294967296"),
         std::u16string(u"S-1-5-18\",SID=\"S-1-5-21-7-7-7-1001"), longest + u"-1"}) {
     EXPECT_FALSE(IsSidText(other.c_str()));
   }
