@@ -189,6 +189,16 @@ void SimComputer::SetMultiString(std::u16string_view keyPath, std::u16string_vie
   SetValue(keyPath, valueName, kRegMultiSz, std::move(bytes));
 }
 
+std::u16string SimValue::Text() const {
+  std::u16string text;
+  for (size_t i = 0; i + 1 < data.size(); i += 2) {
+    const auto c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+    if (c == 0) break;
+    text.push_back(c);
+  }
+  return text;
+}
+
 void SimComputer::SetCurrentVersion(std::u16string_view buildText, std::u16string_view systemRoot) {
   static constexpr std::u16string_view kCurrentVersion =
       u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
@@ -202,14 +212,7 @@ std::u16string SimComputer::SystemRoot() const {
     const auto value = key->values.find(std::u16string_view(u"SystemRoot"));
     if (value != key->values.end() &&
         (value->second.type == kRegSz || value->second.type == kRegExpandSz)) {
-      std::u16string text;
-      const std::vector<uint8_t>& bytes = value->second.data;
-      for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const auto c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-        if (c == 0) break;
-        text.push_back(c);
-      }
-      return text;
+      return value->second.Text();
     }
   }
   return u"C:\\Windows";

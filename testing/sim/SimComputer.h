@@ -23,6 +23,9 @@ struct SimValue {
   std::u16string name;  // as stored
   uint32_t type = kRegNone;
   std::vector<uint8_t> data;
+
+  // The data as UTF-16 text up to its first terminator, whatever the type.
+  std::u16string Text() const;
 };
 
 struct SimKey {

@@ -342,14 +342,7 @@ uint32_t SimPlatform::RemoveProfile(
     const SimKey& entry = *profileList->subkeys.find(sid)->second;
     auto value = entry.values.find(std::u16string_view(u"ProfileImagePath"));
     if (value != entry.values.end()) {
-      std::u16string stored;
-      const std::vector<uint8_t>& bytes = value->second.data;
-      for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const auto c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-        if (c == 0) break;
-        stored.push_back(c);
-      }
-      folder = ExpandWith(environment, stored);
+      folder = ExpandWith(environment, value->second.Text());
     }
   }
   if (!folder.empty()) {
