@@ -4,8 +4,9 @@
   dist.py --exe build/win/wrenfold.exe --out-dir dist [--root .]
           [--sign-cert CERT --sign-key KEY [--sign-pass-file FILE] [--timestamp URL]]
 
-The archive holds wrenfold.exe, README.md, LICENSE and SHA256SUMS (the
-SHA-256 of each of the other files, in the format `sha256sum -c` reads).
+The archive holds wrenfold.exe, README.md, LICENSE, the PowerShell module
+(Wrenfold/, from contrib/powershell) and SHA256SUMS (the SHA-256 of each of
+the other files, in the format `sha256sum -c` reads).
 Two runs over the same files give the same bytes: the members come in a
 fixed order with a fixed date, fixed attributes and fixed compression, and
 nothing of the packing machine (owner, time, time zone, file system order)
@@ -36,6 +37,11 @@ import zipfile
 # The earliest time a zip entry can hold; the same for every member.
 FIXED_DATE_TIME = (1980, 1, 1, 0, 0, 0)
 FILE_MODE = 0o100644  # regular file, rw-r--r--
+# The PowerShell module, as the folder Wrenfold/ beside wrenfold.exe, where
+# it finds the exe by default.
+MODULE = "Wrenfold"
+MODULE_DIR = os.path.join("contrib", "powershell", MODULE)
+MODULE_FILES = ("Wrenfold.psd1", "Wrenfold.psm1", "Wrenfold.Format.ps1xml")
 
 
 class DistError(Exception):
@@ -120,6 +126,8 @@ def release_members(exe, root, signing=None):
     members = [("wrenfold.exe", read(exe)),
                ("README.md", read(os.path.join(root, "README.md"))),
                ("LICENSE", read(os.path.join(root, "LICENSE")))]
+    members += [(f"{MODULE}/{name}", read(os.path.join(root, MODULE_DIR, name)))
+                for name in MODULE_FILES]
     stamp = pe_timestamp(members[0][1])
     if stamp != 0:
         raise DistError(f"{exe} carries a link time (0x{stamp:08X}) in its PE header: "

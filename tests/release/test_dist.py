@@ -23,7 +23,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import dist  # noqa: E402
 
 BUILT_EXE = sys.argv.pop(1) if __name__ == "__main__" and len(sys.argv) > 1 else None
-SOURCES = {"README.md": b"# Wrenfold\n", "LICENSE": b"All rights reserved.\n"}
+SOURCES = {"README.md": b"# Wrenfold\n", "LICENSE": b"All rights reserved.\n",
+           **{f"Wrenfold/{name}": f"# {name}\r\n".encode() for name in dist.MODULE_FILES}}
 
 
 def fake_exe(stamp):
@@ -38,6 +39,9 @@ class ArchiveTest(unittest.TestCase):
         root = pathlib.Path(self.enterContext(tempfile.TemporaryDirectory()))
         files = {**SOURCES, "wrenfold.exe": fake_exe(stamp), "wrenfold.version": b"1.10\n"}
         for name, data in files.items():
+            if name.startswith("Wrenfold/"):
+                name = os.path.join(dist.MODULE_DIR, name[len("Wrenfold/"):])
+                (root / name).parent.mkdir(parents=True, exist_ok=True)
             (root / name).write_bytes(data)
             os.utime(root / name, (mtime, mtime))
         out = root / "dist"
@@ -57,7 +61,9 @@ class ArchiveTest(unittest.TestCase):
                 self.assertEqual((info.date_time, info.external_attr >> 16),
                                  (dist.FIXED_DATE_TIME, dist.FILE_MODE))
                 members[info.filename] = archive.read(info)
-        self.assertEqual(list(members), ["wrenfold.exe", "README.md", "LICENSE", "SHA256SUMS"])
+        self.assertEqual(list(members), ["wrenfold.exe", "README.md", "LICENSE",
+                                         "Wrenfold/Wrenfold.psd1", "Wrenfold/Wrenfold.psm1",
+                                         "Wrenfold/Wrenfold.Format.ps1xml", "SHA256SUMS"])
         sums = members.pop("SHA256SUMS").decode("ascii")
         self.assertEqual(members, {**SOURCES, "wrenfold.exe": fake_exe(0)})
         self.assertEqual(sums, "".join(f"{hashlib.sha256(body).hexdigest()}  {name}\n"

@@ -748,32 +748,34 @@ function Invoke-Wrenfold {
                     $byRunspace[$target[1].InstanceId.ToString()] = $target[0]
                 }
                 if ($open.Count -ne 0) {
-                    $runErrors = @()
-                    $output = @(Invoke-Command -Session $open.ToArray() -ThrottleLimit $ThrottleLimit -ScriptBlock $script:RunOnTarget `
-                            -ArgumentList $runArguments -ErrorAction SilentlyContinue -ErrorVariable runErrors)
-                    foreach ($item in $output) {
-                        $name = $byRunspace[$item.RunspaceId.ToString()]
-                        if ($null -ne $name) { $results[$name] = $item }
+                    # As a job, each session is a child job of its own: one
+                    # that breaks fails alone, while the others go on.
+                    $job = Invoke-Command -Session $open.ToArray() -ThrottleLimit $ThrottleLimit -ScriptBlock $script:RunOnTarget `
+                        -ArgumentList $runArguments -AsJob
+                    try {
+                        $null = Wait-Job -Job $job
+                        foreach ($child in $job.ChildJobs) {
+                            $name = $byRunspace[$child.Runspace.InstanceId.ToString()]
+                            $childErrors = @()
+                            $output = @(Receive-Job -Job $child -ErrorAction SilentlyContinue -ErrorVariable childErrors)
+                            if ($output.Count -eq 1 -and $null -ne $output[0].PSObject.Properties['Report']) {
+                                $results[$name] = $output[0]
+                            }
+                            # The session failed on the way: whether the exe
+                            # ran there is not known.
+                            elseif ($childErrors.Count -ne 0) {
+                                $problems[$name] = "failed: $($childErrors[0].Exception.Message)"
+                            }
+                            elseif ($null -ne $child.JobStateInfo.Reason) {
+                                $problems[$name] = "failed: $($child.JobStateInfo.Reason.Message)"
+                            }
+                            else {
+                                $problems[$name] = 'failed: the session returned no result'
+                            }
+                        }
                     }
-                    foreach ($problem in $runErrors) {
-                        $name = $null
-                        if ($null -ne $problem.PSObject.Properties['OriginInfo'] -and $null -ne $problem.OriginInfo) {
-                            $name = $byRunspace[$problem.OriginInfo.RunspaceID.ToString()]
-                        }
-                        if ($null -eq $name -and $problem.TargetObject -is [System.Management.Automation.Runspaces.PSSession]) {
-                            $name = $byRunspace[$problem.TargetObject.InstanceId.ToString()]
-                        }
-                        if ($null -eq $name) {
-                            Write-Error -ErrorRecord $problem
-                            continue
-                        }
-                        if (-not $problems.ContainsKey($name)) { $problems[$name] = "not run: $($problem.Exception.Message)" }
-                    }
-                    foreach ($s in $open) {
-                        $name = $byRunspace[$s.InstanceId.ToString()]
-                        if (-not $results.ContainsKey($name) -and -not $problems.ContainsKey($name)) {
-                            $problems[$name] = 'not run: the session returned nothing'
-                        }
+                    finally {
+                        Remove-Job -Job $job -Force
                     }
                 }
             }
@@ -786,8 +788,6 @@ function Invoke-Wrenfold {
             $name = $target[0]
             if ($results.ContainsKey($name)) {
                 $result = $results[$name]
-                # A run's error (the output of the run under a launcher)
-                # makes no report; the exit code still says what happened.
                 $report = [byte[]]$result.Report
                 $logFile = $null
                 if ($logFolder) { $logFile = Write-ReportLog $logFolder $name $report $result.ExitCode }
