@@ -753,7 +753,8 @@ function Invoke-Wrenfold {
                     $job = Invoke-Command -Session $open.ToArray() -ThrottleLimit $ThrottleLimit -ScriptBlock $script:RunOnTarget `
                         -ArgumentList $runArguments -AsJob
                     try {
-                        $null = Wait-Job -Job $job
+                        # Every child: the job as a whole may end as soon as one fails.
+                        $null = Wait-Job -Job @($job.ChildJobs)
                         foreach ($child in $job.ChildJobs) {
                             $name = $byRunspace[$child.Runspace.InstanceId.ToString()]
                             $childErrors = @()

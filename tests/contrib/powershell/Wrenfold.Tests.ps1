@@ -63,33 +63,18 @@ Describe 'ConvertFrom-WrenfoldReport' {
 
 Describe 'Invoke-Wrenfold' {
     BeforeAll {
-        . (Join-Path $PSScriptRoot 'LoopbackSsh.ps1')
+        . (Join-Path $root 'testing/powershell/LoopbackSsh.ps1')
+        . (Join-Path $root 'testing/powershell/WineComputer.ps1')
         $exe = $env:WRENFOLD_PS_EXE
         $work = $env:WRENFOLD_PS_WORK
         $run = Join-Path $work ('run-' + [guid]::NewGuid().ToString('N').Substring(0, 8))
         $null = New-Item -ItemType Directory -Path $run
         $server = Start-LoopbackSshd -Folder (Join-Path ([IO.Path]::GetTempPath()) ('wrenfold-ssh-' + [guid]::NewGuid().ToString('N')))
-        # The interpreter itself, not a shim that a session's PATH may lack.
-        $python = (& python3 -c 'import sys; print(sys.executable)')
-        $launcher = @($python, (Join-Path $PSScriptRoot 'wine_computer.py'), $env:WRENFOLD_PS_HELPERS, $work)
-        & $module { param($command) $script:Launcher = $command } $launcher
+        Set-WrenfoldWineLauncher -Module $module -Helpers $env:WRENFOLD_PS_HELPERS -Work $work
         $sessions = New-Object System.Collections.Generic.List[object]
 
         function New-TestComputer([string]$Scenario, $Session) {
-            # A computer of the tests: a copy of SCENARIO in a folder of its
-            # own (its Wine prefix is staged from it at each run) and, for a
-            # session, that session's environment naming it, with a temporary
-            # folder of its own, where the module puts its copy of the exe.
-            $folder = Join-Path $run "$(Split-Path -Leaf $run)-$([guid]::NewGuid().ToString('N').Substring(0, 8))"
-            $temp = Join-Path $folder 'temp'
-            $null = New-Item -ItemType Directory -Path $temp
-            $copy = Join-Path $folder (Split-Path -Leaf $Scenario)
-            Copy-Item (Join-Path $root $Scenario) $copy
-            if ($Session) {
-                Invoke-Command -Session $Session { $env:WRENFOLD_PS_COMPUTER = $using:copy; $env:TMPDIR = $using:temp }
-            }
-            [pscustomobject]@{ Scenario = $copy; Temp = $temp; Runs = [IO.Path]::ChangeExtension($copy, '.runs')
-                Prefix = Join-Path $work "runs/wine.$(Split-Path -Leaf $folder).$([IO.Path]::GetFileNameWithoutExtension($copy))" }
+            New-WineComputer -Scenario (Join-Path $root $Scenario) -Folder $run -Work $work -Session $Session
         }
 
         function New-TestSession([string]$HostName) {
@@ -103,11 +88,7 @@ Describe 'Invoke-Wrenfold' {
         if ($sessions) { $sessions | Remove-PSSession -ErrorAction SilentlyContinue }
         Stop-LoopbackSshd $server
         if ($server) { Remove-Item -LiteralPath $server.Folder -Recurse -Force -ErrorAction SilentlyContinue }
-        if ($run) {
-            Get-ChildItem -LiteralPath (Join-Path $work 'runs') -Filter "wine.$(Split-Path -Leaf $run)-*" -ErrorAction SilentlyContinue |
-                Remove-Item -Recurse -Force -ErrorAction SilentlyContinue
-            Remove-Item -LiteralPath $run -Recurse -Force -ErrorAction SilentlyContinue
-        }
+        Remove-WineComputers -Folder $run -Work $work
     }
 
     Context 'two computers, each in its own session' {
@@ -176,7 +157,7 @@ Describe 'Invoke-Wrenfold' {
         $out = @(Invoke-Wrenfold -Session $good, $broken -MinimumAge 30 -Path $exe -LogPath $logs -Confirm:$false)
         $computers = @($out | Where-Object { $_.PSTypeNames -contains 'Wrenfold.Computer' })
         $computers.Count | Should -Be 2
-        $computers[0].ExitCode | Should -Be 0
+        $computers[0].ExitCode | Should -Be 0 -Because $computers[0].Note
         $computers[0].ProfilesDeleted | Should -Be 4
         $computers[1].ComputerName | Should -Be 'localhost'
         $computers[1].Note | Should -Match '^(not run|failed): '

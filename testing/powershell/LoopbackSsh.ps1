@@ -64,7 +64,7 @@ function New-LoopbackSession {
     param([Parameter(Mandatory = $true)]$Server, [string]$HostName = '127.0.0.1')
     New-PSSession -HostName $HostName -Port $Server.Port -UserName ([Environment]::UserName) `
         -KeyFilePath (Join-Path $Server.Folder 'client_key') -ErrorAction Stop `
-        -Options @{ StrictHostKeyChecking = 'no'; UserKnownHostsFile = (Join-Path $Server.Folder 'known_hosts'); BatchMode = 'yes' }
+        -Options @{ StrictHostKeyChecking = 'no'; UserKnownHostsFile = (Join-Path $Server.Folder 'known_hosts'); BatchMode = 'yes'; LogLevel = 'ERROR' }
 }
 
 function Stop-LoopbackSshd {

@@ -18,7 +18,7 @@ import pathlib
 import sys
 import time
 
-ROOT = pathlib.Path(__file__).resolve().parents[3]
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "testing" / "scenarios"))
 from scenario_runner import load, wine_run  # noqa: E402
 
