@@ -2,6 +2,7 @@
 # make test: install what is missing, build both builds, run every test.
 # make bench: the pass over large simulated computers, then wrenfold.exe under
 #   Wine against Wine's reg query (BENCH_ARGS go to the native benchmark).
+# make bench-powershell: Invoke-Wrenfold on two computers at once against one.
 # make lint: clang-tidy and cppcheck over the project's own code.
 # make dist: the release archive dist/wrenfold-<version>-win64.zip (signed
 #   with SIGN_CERT and SIGN_KEY when they are given).
@@ -17,8 +18,13 @@ FUZZ_DIR   := build/fuzz
 FUZZ_SECONDS ?= 60
 EXE        := $(CURDIR)/$(WIN_DIR)/wrenfold.exe
 HELPERS    := $(CURDIR)/$(NATIVE_DIR)/testing/wine
+# PowerShell (a .NET global tool) and Pester, as scripts/install-deps.sh
+# installs them.
+PWSH       := PATH="$$HOME/.dotnet/tools:$$PATH" pwsh -NoProfile -NonInteractive
+PESTER     := $(CURDIR)/build/nuget/pester/5.7.1/tools/Pester.psd1
+PS_WORK    := $(CURDIR)/build/powershell
 
-.PHONY: all deps native win test lint demo dist bench fuzz fuzz-build mutants clean
+.PHONY: all deps native win test lint demo dist bench bench-powershell fuzz fuzz-build mutants clean
 
 all: native win
 
@@ -41,6 +47,8 @@ test: win native fuzz-build
 	@python3 tests/release/test_dist.py $(EXE)
 	@python3 tests/release/test_demo.py $(EXE) $(HELPERS)
 	@python3 tests/contrib/test_summary.py $(EXE) $(HELPERS) $(CURDIR)/$(NATIVE_DIR)/wrenfold
+	@$(PWSH) -File tests/contrib/powershell/run.ps1 -Pester $(PESTER) -Exe $(EXE) \
+	  -Helpers $(HELPERS) -Work $(PS_WORK)
 	@ansible-playbook --syntax-check -i contrib/ansible/inventory.example.ini \
 	  contrib/ansible/wrenfold-fleet.yml >/dev/null && echo "contrib/ansible: syntax OK"
 	@scripts/lint.sh $(CURDIR)/$(NATIVE_DIR) $(CURDIR)/$(WIN_DIR)
@@ -65,6 +73,12 @@ dist: win
 	  $(if $(SIGN_CERT),--sign-cert "$(SIGN_CERT)") $(if $(SIGN_KEY),--sign-key "$(SIGN_KEY)") \
 	  $(if $(SIGN_PASS_FILE),--sign-pass-file "$(SIGN_PASS_FILE)") \
 	  $(if $(SIGN_TIMESTAMP),--timestamp "$(SIGN_TIMESTAMP)")
+
+# Invoke-Wrenfold over two computers at once against one (SSH sessions to
+# this computer, wrenfold.exe under Wine): the ratio of their times.
+bench-powershell: win native
+	@$(PWSH) -File testing/perf/powershell_parallel.ps1 -Exe $(EXE) -Helpers $(HELPERS) \
+	  -Work $(PS_WORK)
 
 bench: win
 	@cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DWRENFOLD_BENCH=ON \

@@ -9,6 +9,7 @@ packages=(
   libbenchmark-dev
   libclang-rt-14-dev
   clang-tidy cppcheck
+  openssh-server openssh-client
 )
 
 missing=()
@@ -17,12 +18,47 @@ for p in "${packages[@]}"; do
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
 
-if ((${#missing[@]} == 0)); then
-  exit 0
+if ((${#missing[@]} != 0)); then
+  echo "Installing: ${missing[*]}"
+  if [[ $(id -u) -ne 0 ]]; then sudo=sudo; else sudo=; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  # Installing openssh-server starts no server here: the module's tests
+  # start one of their own (testing/powershell/LoopbackSsh.ps1).
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-echo "Installing: ${missing[*]}"
-if [[ $(id -u) -ne 0 ]]; then sudo=sudo; else sudo=; fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# PowerShell and Pester, for the PowerShell module's tests, from NuGet (the
+# .NET SDK is on the machine): PowerShell as the .NET global tool, Pester's
+# package restored into build/nuget and imported from there by the tests.
+# PSScriptAnalyzer is not served by the NuGet source these machines reach.
+POWERSHELL_VERSION=7.6.10
+PESTER_VERSION=5.7.1
+root=$(cd "$(dirname "$0")/.." && pwd)
+export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1
+if ! command -v dotnet >/dev/null; then
+  echo "install-deps: the .NET SDK (dotnet) is needed for PowerShell and Pester" >&2
+  exit 1
+fi
+tools=$(dotnet tool list --global)
+if ! grep -Eiq "^powershell +$POWERSHELL_VERSION( |$)" <<<"$tools"; then
+  echo "Installing PowerShell $POWERSHELL_VERSION (dotnet global tool)"
+  if grep -Eiq "^powershell " <<<"$tools"; then
+    dotnet tool update --global PowerShell --version "$POWERSHELL_VERSION" --allow-downgrade >/dev/null
+  else
+    dotnet tool install --global PowerShell --version "$POWERSHELL_VERSION" >/dev/null
+  fi
+fi
+nuget="$root/build/nuget"
+if [[ ! -f "$nuget/pester/$PESTER_VERSION/tools/Pester.psd1" ]]; then
+  echo "Restoring Pester $PESTER_VERSION from NuGet into build/nuget"
+  mkdir -p "$nuget/fetch"
+  sdk=$(dotnet --version)
+  cat >"$nuget/fetch/fetch.csproj" <<EOF
+<Project Sdk="Microsoft.NET.Sdk">
+  <PropertyGroup><TargetFramework>net${sdk%%.*}.0</TargetFramework></PropertyGroup>
+  <ItemGroup><PackageDownload Include="Pester" Version="[$PESTER_VERSION]" /></ItemGroup>
+</Project>
+EOF
+  dotnet restore "$nuget/fetch/fetch.csproj" --packages "$nuget" >/dev/null
+fi
