@@ -216,13 +216,20 @@ function New-ProfileObject([string]$ComputerName, $Block) {
 }
 
 function ConvertFrom-ReportBytes {
+    # A report as the exe wrote it: its bytes read one to a character, as
+    # wrenfold_summary.py reads them.
+    param([byte[]]$Bytes, [string]$Name, $ExitCode, [string]$ReportPath)
+    ConvertFrom-ReportText $script:Latin1.GetString($Bytes) $Name $ExitCode $ReportPath
+}
+
+function ConvertFrom-ReportText {
     # The objects of one computer's report: its Wrenfold.Profile objects and
     # then its Wrenfold.Computer object (one of each computer for a run over
     # a list). NAME is the computer the report was taken from; $null takes
     # the name from the report's summary.
-    param([byte[]]$Bytes, [string]$Name, $ExitCode, [string]$ReportPath)
+    param([string]$Text, [string]$Name, $ExitCode, [string]$ReportPath)
     try {
-        $summaries = Read-ReportText $script:Latin1.GetString($Bytes)
+        $summaries = Read-ReportText $Text
     }
     catch [System.IO.InvalidDataException] {
         if (-not $_.Exception.Data['Wrenfold.Unreadable']) { throw }
@@ -410,7 +417,7 @@ function ConvertFrom-WrenfoldReport {
         if ($PSBoundParameters.ContainsKey('ExitCode')) { $code = $ExitCode }
         $name = $null
         if ($PSBoundParameters.ContainsKey('ComputerName')) { $name = $ComputerName }
-        ConvertFrom-ReportBytes $script:Latin1.GetBytes(($text -join "`n")) $name $code $null
+        ConvertFrom-ReportText ($text -join "`n") $name $code $null
     }
 }
 

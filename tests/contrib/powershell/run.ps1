@@ -13,7 +13,7 @@ param(
     [Parameter(Mandatory = $true)][string]$Work
 )
 $ErrorActionPreference = 'Stop'
-Import-Module $Pester -Force
+Import-Module (Resolve-Path $Pester).ProviderPath -Force
 $env:WRENFOLD_PS_EXE = (Resolve-Path $Exe).ProviderPath
 $env:WRENFOLD_PS_HELPERS = (Resolve-Path $Helpers).ProviderPath
 $null = New-Item -ItemType Directory -Path $Work -Force
