@@ -450,7 +450,7 @@ $script:RunOnTarget = {
     $file = Join-Path $folder 'wrenfold.exe'
     $started = [datetime]::UtcNow
     try {
-        $null = New-Item -ItemType Directory -Path $folder -ErrorAction Stop
+        $null = New-Item -ItemType Directory -Path $folder -ErrorAction Stop -Confirm:$false
         [System.IO.File]::WriteAllBytes($file, $Exe)
         $info = New-Object System.Diagnostics.ProcessStartInfo
         if ($LauncherFile) {
@@ -482,7 +482,7 @@ $script:RunOnTarget = {
         }
     }
     finally {
-        Remove-Item -LiteralPath $folder -Recurse -Force -ErrorAction SilentlyContinue
+        Remove-Item -LiteralPath $folder -Recurse -Force -ErrorAction SilentlyContinue -Confirm:$false
     }
 }
 
@@ -698,7 +698,9 @@ function Invoke-Wrenfold {
             if ($PSCmdlet.ShouldProcess($target[0], "Run wrenfold.exe $commandLine")) { $chosen.Add($target) }
         }
         if ($chosen.Count -eq 0) { return }
-        if ($logFolder) { $null = New-Item -ItemType Directory -Path $logFolder -Force -ErrorAction Stop }
+        # The one question is the one per computer above: what the command
+        # does for it on the way asks nothing more, also under -Confirm.
+        if ($logFolder) { $null = New-Item -ItemType Directory -Path $logFolder -Force -ErrorAction Stop -Confirm:$false }
         $exe = [System.IO.File]::ReadAllBytes($exePath)
         $runArguments = @($exe, $commandLine, $launcherFile, $launcherArguments)
 
@@ -783,12 +785,12 @@ function Invoke-Wrenfold {
                         }
                     }
                     finally {
-                        Remove-Job -Job $job -Force
+                        Remove-Job -Job $job -Force -Confirm:$false
                     }
                 }
             }
             finally {
-                if ($made.Count -ne 0) { Remove-PSSession -Session $made.ToArray() -ErrorAction SilentlyContinue }
+                if ($made.Count -ne 0) { Remove-PSSession -Session $made.ToArray() -ErrorAction SilentlyContinue -Confirm:$false }
             }
         }
 
