@@ -443,12 +443,11 @@ function ConvertTo-QuotedArgument([string]$Text) {
 # Runs on the target, in its own PowerShell: writes the exe to a folder of
 # its own, runs it with the arguments given and its input closed, and
 # removes the folder. Returns the report as the exe wrote it (bytes), its
-# exit code and when it ran.
+# exit code and what it wrote to standard error.
 $script:RunOnTarget = {
     param([byte[]]$Exe, [string]$Arguments, [string]$LauncherFile, [string]$LauncherArguments)
     $folder = Join-Path ([System.IO.Path]::GetTempPath()) ('wrenfold-' + [guid]::NewGuid().ToString('N'))
     $file = Join-Path $folder 'wrenfold.exe'
-    $started = [datetime]::UtcNow
     try {
         $null = New-Item -ItemType Directory -Path $folder -ErrorAction Stop -Confirm:$false
         [System.IO.File]::WriteAllBytes($file, $Exe)
@@ -477,8 +476,6 @@ $script:RunOnTarget = {
             Report   = $report.ToArray()
             ExitCode = $process.ExitCode
             Errors   = $errors.Result
-            Started  = $started
-            Ended    = [datetime]::UtcNow
         }
     }
     finally {
@@ -801,7 +798,14 @@ function Invoke-Wrenfold {
                 $report = [byte[]]$result.Report
                 $logFile = $null
                 if ($logFolder) { $logFile = Write-ReportLog $logFolder $name $report $result.ExitCode }
-                ConvertFrom-ReportBytes $report $name ([long]$result.ExitCode) $logFile
+                foreach ($item in ConvertFrom-ReportBytes $report $name ([long]$result.ExitCode) $logFile) {
+                    # A run that wrote no report may have said why on standard error.
+                    $said = ([string]$result.Errors).Trim()
+                    if ($said -and $item.PSTypeNames -contains 'Wrenfold.Computer' -and "$($item.Note)".StartsWith('report not read: ')) {
+                        $item.Note += "; standard error: $(($said -split '\r?\n')[0])"
+                    }
+                    $item
+                }
             }
             else {
                 $note = $problems[$name]
