@@ -178,20 +178,34 @@ Describe 'Invoke-Wrenfold' {
             Should -Be "$([Environment]::MachineName) 5 1"
     }
 
-    It 'refuses <What> before anything runs' -TestCases @(
-        @{ What = 'a name holding a colon'; Skip = @('Admin', 'Ki:osk'); Refusal = "holds ':'" }
-        @{ What = 'a skip list of 1024 characters'; Skip = @(('x' * 600), ('y' * 423)); Refusal = 'are 1024 characters' }
+    It 'refuses <What> before anything runs, and runs <Accepted>' -TestCases @(
+        @{ What = 'a name holding a colon'; Skip = @('Admin', 'Ki:osk'); Refusal = "holds ':'"
+            Accepted = 'the names apart'; Fixed = @('Admin', 'Ki', 'osk') }
+        @{ What = 'a skip list of 1024 characters'; Skip = @(('x' * 600), ('y' * 423)); Refusal = 'are 1024 characters'
+            Accepted = 'one of 1023, as the exe does'; Fixed = @(('x' * 600), ('y' * 422)) }
     ) {
-        param($What, $Skip, $Refusal)
+        param($What, $Skip, $Refusal, $Accepted, $Fixed)
         $session = New-TestSession '127.0.0.1'
         $computer = New-TestComputer 'testing/demo/computer.json' $session
         { Invoke-Wrenfold -Session $session -MinimumAge 30 -SkipName $Skip -Path $exe -Confirm:$false } |
             Should -Throw "*$Refusal*"
         Test-Path $computer.Runs | Should -BeFalse
-        # One character less is what the exe accepts.
-        $Skip[-1] = $Skip[-1].Substring(1)
-        if ($Skip[-1].Contains(':')) { return }
-        { Invoke-Wrenfold -Session $session -MinimumAge 30 -SkipName $Skip -Path $exe -WhatIf } | Should -Not -Throw
+        $logs = Join-Path $run ([guid]::NewGuid().ToString('N'))
+        $out = @(Invoke-Wrenfold -Session $session -MinimumAge 30 -SkipName $Fixed -Path $exe -LogPath $logs -Confirm:$false)
+        '{0} {1}' -f $out[-1].ExitCode, $out[-1].Note | Should -Be '0 '
+        [IO.File]::ReadAllText((Join-Path $logs '127.0.0.1.log')) | Should -Match "`r`nSkip Names=$($Fixed -join ':')`r`n"
+    }
+
+    It 'takes computers down the pipeline by DNSHostName or Name, and gives each it cannot reach its note' {
+        # As Get-ADComputer gives them; no WinRM reaches them here.
+        $out = @([pscustomobject]@{ Name = 'PC1'; DNSHostName = 'pc1.corp.example' }, [pscustomobject]@{ Name = 'PC2' } |
+                Invoke-Wrenfold -MinimumAge 30 -Path $exe -Confirm:$false)
+        @($out | ForEach-Object { $_.ComputerName }) | Should -Be @('pc1.corp.example', 'PC2')
+        foreach ($computer in $out) {
+            $computer.PSTypeNames | Should -Contain 'Wrenfold.Computer'
+            $computer.Note | Should -Match '^not run: .'
+            @($computer.ExitCode, $computer.ProfilesEnumerated, $computer.ReclaimedMB) | Should -Be @($null, $null, $null)
+        }
     }
 
     It 'runs the README''s PowerShell lines from the release archive' {
