@@ -46,6 +46,7 @@ test: win native fuzz-build
 	@testing/fuzz/run.sh $(FUZZ_DIR) 5
 	@python3 tests/release/test_dist.py $(EXE)
 	@python3 tests/release/test_demo.py $(EXE) $(HELPERS)
+	@python3 tests/release/test_readme.py $(EXE) $(HELPERS)
 	@python3 tests/contrib/test_summary.py $(EXE) $(HELPERS) $(CURDIR)/$(NATIVE_DIR)/wrenfold
 	@$(PWSH) -File tests/contrib/powershell/run.ps1 -Pester $(PESTER) -Exe $(EXE) \
 	  -Helpers $(HELPERS) -Work $(PS_WORK)

@@ -146,21 +146,34 @@ Describe 'Invoke-Wrenfold' {
         }
     }
 
-    It 'gives a computer whose session broke its note and no counts, while the other runs' {
+    It 'gives a computer whose session <How> its note and no counts, while the other runs' -TestCases @(
+        @{ How = 'is gone'; Note = '^not run: ' }
+        @{ How = 'fails on the way'; Note = '^failed: ' }
+    ) {
+        param($How, $Note)
         $good = New-TestSession '127.0.0.1'
         $broken = New-TestSession 'localhost'
         $null = New-TestComputer 'testing/demo/computer.json' $good
         $lost = New-TestComputer 'tests/scenarios/walk/delete-failed.json' $broken
-        # The computer goes away: its PowerShell ends under the session.
-        Stop-Process -Id (Invoke-Command -Session $broken { $PID }) -Force
-        $logs = Join-Path $run 'broken'
+        if ($How -eq 'is gone') {
+            # The computer can no longer be reached through its session.
+            # (Ending the PowerShell under the session instead can make
+            # PowerShell 7.6's SSH transport end this process with an
+            # unhandled broken pipe.)
+            Remove-PSSession -Session $broken
+        }
+        else {
+            # Its temporary folder is a file there: the copy of the exe fails.
+            Invoke-Command -Session $broken { $env:TMPDIR = '/proc/version' }
+        }
+        $logs = Join-Path $run ('broken-' + $How.Replace(' ', '-'))
         $out = @(Invoke-Wrenfold -Session $good, $broken -MinimumAge 30 -Path $exe -LogPath $logs -Confirm:$false)
         $computers = @($out | Where-Object { $_.PSTypeNames -contains 'Wrenfold.Computer' })
         $computers.Count | Should -Be 2
         $computers[0].ExitCode | Should -Be 0 -Because $computers[0].Note
         $computers[0].ProfilesDeleted | Should -Be 4
         $computers[1].ComputerName | Should -Be 'localhost'
-        $computers[1].Note | Should -Match '^(not run|failed): '
+        $computers[1].Note | Should -Match $Note
         @($computers[1].ExitCode, $computers[1].ProfilesEnumerated, $computers[1].FreeBeforeMB) | Should -Be @($null, $null, $null)
         @(Get-ObjectsOf $out 'localhost').Count | Should -Be 1
         Test-Path $lost.Runs | Should -BeFalse
