@@ -37,8 +37,10 @@ PESTER_VERSION=5.7.1
 root=$(cd "$(dirname "$0")/.." && pwd)
 export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1
 if ! command -v dotnet >/dev/null; then
-  echo "install-deps: the .NET SDK (dotnet) is needed for PowerShell and Pester" >&2
-  exit 1
+  # The builds and the demo need neither; the module's tests in make test do.
+  echo "install-deps: no .NET SDK (dotnet): PowerShell and Pester are not installed," \
+    "so the PowerShell module's tests cannot run" >&2
+  exit 0
 fi
 tools=$(dotnet tool list --global)
 if ! grep -Eiq "^powershell +$POWERSHELL_VERSION( |$)" <<<"$tools"; then
