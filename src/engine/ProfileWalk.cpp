@@ -47,7 +47,7 @@ bool ConfirmDeletion(Platform& platform, const RunSettings& settings) {
 // Windows Vista SP1 and Server 2008 (build 6001) are the first whose
 // profile service is offered over WMI (Win32_UserProfile).
 constexpr uint32_t kProfileServiceOverWmiBuild = 6001;
-// Win32_UserProfile.SID="<sid>"; the resource \\\\<name>\\root\\cimv2. Each
+// Win32_UserProfile.SID="<sid>"; the resource \\<name>\root\cimv2. Each
 // text holds its two literals and a whole SID or computer name.
 constexpr char16_t kInstancePathStart[] = u"Win32_UserProfile.SID=\"";
 constexpr char16_t kInstancePathEnd[] = u"\"";
@@ -63,27 +63,6 @@ constexpr size_t kResourceChars =
     LiteralChars(kResourceStart) + (kComputerNameChars - 1) + LiteralChars(kResourceEnd) + 1;
 static_assert(kInstancePathChars > kPathChars && kResourceChars > kComputerNameChars,
               "the slack beyond a SID or a computer name is that of the literals around it");
-
-}  // namespace
-
-bool IsSidText(const char16_t* text) {
-  if (!(text[0] == u'S' && text[1] == u'-' && text[2] == u'1' && text[3] == u'-')) return false;
-  int numbers = 0;
-  for (const char16_t* at = text + 4;; ++at) {
-    uint64_t value = 0;
-    const char16_t* digits = at;
-    while (*at >= u'0' && *at <= u'9') {
-      value = value * 10 + static_cast<uint64_t>(*at - u'0');
-      if (value > 0xFFFFFFFFu) return false;
-      ++at;
-    }
-    if (at == digits || ++numbers > 16) return false;
-    if (*at == 0) return numbers >= 2;
-    if (*at != u'-') return false;
-  }
-}
-
-namespace {
 
 // Deletes the profile of sid through the target's own profile service: the
 // Win32_UserProfile instance of the SID in its root\cimv2 namespace. The
@@ -255,6 +234,23 @@ Outcome ProcessEntry(Platform& platform, const RunSettings& settings, TargetCont
 }
 
 }  // namespace
+
+bool IsSidText(const char16_t* text) {
+  if (!(text[0] == u'S' && text[1] == u'-' && text[2] == u'1' && text[3] == u'-')) return false;
+  int numbers = 0;
+  for (const char16_t* at = text + 4;; ++at) {
+    uint64_t value = 0;
+    const char16_t* digits = at;
+    while (*at >= u'0' && *at <= u'9') {
+      value = value * 10 + static_cast<uint64_t>(*at - u'0');
+      if (value > 0xFFFFFFFFu) return false;
+      ++at;
+    }
+    if (at == digits || ++numbers > 16) return false;
+    if (*at == 0) return numbers >= 2;
+    if (*at != u'-') return false;
+  }
+}
 
 void ProcessProfileList(Platform& platform, const RunSettings& settings, TargetContext& context) {
   Entry entry;

@@ -200,14 +200,12 @@ std::u16string SimValue::Text() const {
 }
 
 void SimComputer::SetCurrentVersion(std::u16string_view buildText, std::u16string_view systemRoot) {
-  static constexpr std::u16string_view kCurrentVersion =
-      u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-  SetString(kCurrentVersion, u"CurrentBuildNumber", buildText);
-  if (!systemRoot.empty()) SetString(kCurrentVersion, u"SystemRoot", systemRoot);
+  SetString(kCurrentVersionPath, u"CurrentBuildNumber", buildText);
+  if (!systemRoot.empty()) SetString(kCurrentVersionPath, u"SystemRoot", systemRoot);
 }
 
 std::u16string SimComputer::SystemRoot() const {
-  const SimKey* key = FindKey(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+  const SimKey* key = FindKey(kCurrentVersionPath);
   if (key != nullptr) {
     const auto value = key->values.find(std::u16string_view(u"SystemRoot"));
     if (value != key->values.end() &&

@@ -16,6 +16,8 @@
 
 namespace wf::sim {
 
+inline constexpr std::u16string_view kCurrentVersionPath =
+    u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 inline constexpr std::u16string_view kProfileListPath =
     u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 

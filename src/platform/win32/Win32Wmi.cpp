@@ -2,12 +2,17 @@
 // locator's connection to a namespace, the deletion of an instance, and the
 // connection's release. Each connection holds its own COM initialisation,
 // so nothing of COM outlives it.
-// The backend's own header first: windows.h comes with its settings.
+
+// The backend's own header first, so that windows.h comes with its settings
+// (NOMINMAX, WIN32_LEAN_AND_MEAN) before the COM headers include it.
+// clang-format off
+#include "platform/win32/Win32Api.h"
+// clang-format on
+
 #include <objbase.h>
 #include <oleauto.h>
 #include <wbemidl.h>
 
-#include "platform/win32/Win32Api.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/WmiStatus.h"
 
